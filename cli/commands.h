@@ -1,0 +1,11 @@
+// Each subcommand registers itself on the application; main only dispatches.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace kestrel::cli {
+
+// Registers the subcommand; the callback stores the exit code in exitCode.
+void AddProbeCommand(CLI::App& app, int& exitCode);
+
+}  // namespace kestrel::cli

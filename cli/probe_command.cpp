@@ -1,0 +1,31 @@
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/source.h"
+#include "storage/fs_detection.h"
+
+namespace kestrel::cli {
+
+void AddProbeCommand(CLI::App& app, int& exitCode) {
+  auto* command = app.add_subcommand("probe", "Tell which file system a source holds");
+  auto source = std::make_shared<std::string>();
+  command->add_option("SOURCE", *source, "Image file or block device")->required();
+  command->callback([source, &exitCode] {
+    Source resolved;
+    std::vector<uint8_t> probe;
+    int error = ResolveSource(*source, resolved);
+    if (error == 0) error = ReadSourceProbe(resolved, probe);
+    if (error != 0) {
+      PrintSourceError(*source, error);
+      exitCode = kExitUsage;
+      return;
+    }
+    ByteView view(probe);
+    std::printf("%s\n", FileSystemKindName(ClassifyVolume(view)).c_str());
+    if (IsBitLockerBootSector(view)) std::printf("BitLocker-encrypted volume: its files cannot be read without unlocking it\n");
+    exitCode = kExitOk;
+  });
+}
+
+}  // namespace kestrel::cli

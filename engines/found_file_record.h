@@ -1,0 +1,64 @@
+// One found file or folder. The same 346 little-endian bytes are the unit of the
+// scan-log records file, so the serialised layout is a stored file format.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kestrel {
+
+enum class EngineKind : uint32_t {
+  kFastNtfs = 0,
+  kFastFat = 1,
+  kDeepNtfs = 2,
+  kDeepFat = 3,
+  kCarving = 4,
+};
+
+inline constexpr size_t kFoundFileRecordBytes = 346;
+inline constexpr size_t kRecordNameBytes = 260;
+
+struct FoundFileRecord {
+  uint16_t driveLetter = 0;     // the letter value given at open, copied into every record
+  uint32_t engineKind = 0;      // EngineKind of the engine that owns the record
+  uint32_t isDirectory = 0;
+  uint32_t isDeleted = 0;
+  uint32_t contentValid = 0;    // 1: first data block passes its type's check (or none applies)
+  uint32_t recordIndex = 0;     // 1-based position in the scan log
+  uint32_t itemKey = 0;         // FAT first cluster / NTFS MFT record number
+  int32_t clusterBytes = 0;     // -1 in NTFS lost-folder records
+  uint64_t created = 0;         // FILETIME: 100 ns units since 1601
+  uint64_t accessed = 0;
+  uint64_t modified = 0;
+  uint64_t size = 0;
+  uint64_t dataStart = 0;       // FAT: first data sector, partition-relative
+  uint64_t entrySector = 0;     // absolute sector holding the item's metadata
+  uint64_t partitionStart = 0;  // absolute first sector of the volume
+  std::array<char, kRecordNameBytes> name{};  // UTF-8, NUL-terminated
+
+  std::string_view Name() const;
+  // Stores name, cut at a UTF-8 character boundary so that it and its NUL fit.
+  void SetName(std::string_view text);
+  bool IsDirectory() const { return isDirectory != 0; }
+
+  void Serialize(std::span<uint8_t, kFoundFileRecordBytes> out) const;
+  static FoundFileRecord Deserialize(std::span<const uint8_t, kFoundFileRecordBytes> in);
+};
+
+// A folder in the relation index: its key (FAT first cluster, NTFS record
+// number) in the low half, its depth below the root in the high half, so that
+// folders of different depth reusing one cluster number stay apart.
+struct DirectoryKey {
+  uint32_t key = 0;
+  uint32_t level = 0;
+  uint64_t Packed() const { return (uint64_t(level) << 32) | key; }
+  static DirectoryKey FromPacked(uint64_t packed) {
+    return {static_cast<uint32_t>(packed), static_cast<uint32_t>(packed >> 32)};
+  }
+  friend bool operator==(const DirectoryKey&, const DirectoryKey&) = default;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,79 @@
+#include "storage/engine_factory.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "engines/fast_ext_recovery.h"
+#include "platform/error_codes.h"
+#include "storage/sector_device.h"
+
+namespace kestrel {
+
+namespace {
+
+int ReadProbeAt(int fd, uint64_t offset, std::vector<uint8_t>& probe) {
+  probe.assign(kProbeBytes, 0);
+  size_t done = 0;
+  while (done < kProbeBytes) {
+    ssize_t got = ::pread(fd, probe.data() + done, kProbeBytes - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return LastError();
+    if (got == 0) return kErrHandleEof;
+    done += static_cast<size_t>(got);
+  }
+  return kSuccess;
+}
+
+}  // namespace
+
+int ReadImageProbe(const std::filesystem::path& image, std::vector<uint8_t>& probe) {
+  SectorDevice device;
+  int error = OpenImageFile(image, device);
+  if (error != kSuccess) return error;
+  return ReadProbeAt(device.fd, 0, probe);
+}
+
+int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, std::vector<uint8_t>& probe) {
+  int fd = OpenDriveHandle(driveNumber);
+  if (fd < 0) return LastError();
+  uint64_t offset = firstSector * uint64_t(QueryBytesPerSector(fd));
+  int error = ReadProbeAt(fd, offset, probe);
+  ::close(fd);
+  return error;
+}
+
+std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, bool deep) {
+  if (deep) {
+    // The deep composite arrives with the deep-scan engines; until then a deep
+    // scan of any volume has nothing to read it with but the placeholder.
+    return std::make_unique<CFastExtRecovery>();
+  }
+  switch (kind) {
+    case FileSystemKind::kFat:
+    case FileSystemKind::kNtfs:
+    case FileSystemKind::kExt: return std::make_unique<CFastExtRecovery>();
+    case FileSystemKind::kUnrecognised: break;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<IFileRecoveryParse> CreateEngineForPartition(int32_t driveNumber, uint64_t firstSector,
+                                                             uint64_t sectorCount, uint16_t letter, bool deep) {
+  FlushVolume(driveNumber, firstSector);
+  std::vector<uint8_t> probe;
+  if (ReadPartitionProbe(driveNumber, firstSector, probe) != kSuccess) return nullptr;
+  auto engine = CreateEngineForKind(ClassifyVolume(ByteView(probe)), deep);
+  if (engine) engine->OpenPartition(driveNumber, firstSector, sectorCount, letter);
+  return engine;
+}
+
+std::unique_ptr<IFileRecoveryParse> CreateEngineForImage(const std::filesystem::path& image, uint16_t letter,
+                                                         bool deep) {
+  std::vector<uint8_t> probe;
+  if (ReadImageProbe(image, probe) != kSuccess) return nullptr;
+  auto engine = CreateEngineForKind(ClassifyVolume(ByteView(probe)), deep);
+  if (engine) engine->OpenImage(image, letter);
+  return engine;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,183 @@
+#include "storage/sector_device.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/block_device.h"
+#include "platform/disk_table.h"
+#include "platform/error_codes.h"
+
+namespace kestrel {
+
+SectorDevice::~SectorDevice() { CloseDevice(*this); }
+
+SectorDevice::SectorDevice(SectorDevice&& other) noexcept
+    : fd(other.fd), totalSectors(other.totalSectors), read(other.read) {
+  other.fd = -1;
+  other.totalSectors = 0;
+}
+
+SectorDevice& SectorDevice::operator=(SectorDevice&& other) noexcept {
+  if (this != &other) {
+    CloseDevice(*this);
+    fd = other.fd;
+    totalSectors = other.totalSectors;
+    read = other.read;
+    other.fd = -1;
+    other.totalSectors = 0;
+  }
+  return *this;
+}
+
+int OpenDriveHandle(int32_t driveNumber) {
+  auto path = DiskDevicePath(driveNumber);
+  if (path.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+int OpenPhysicalDrive(SectorDevice& device, int32_t driveNumber) {
+  CloseDevice(device);
+  device.fd = OpenDriveHandle(driveNumber);
+  if (device.fd < 0) return LastError();
+  auto geometry = QueryGeometry(device.fd);
+  if (!geometry) return LastError();
+  if (auto bytes = DeviceByteLength(device.fd)) device.totalSectors = *bytes / geometry->bytesPerSector;
+  if (device.totalSectors == 0) {
+    device.totalSectors =
+        geometry->cylinders * uint64_t(geometry->tracksPerCylinder * geometry->sectorsPerTrack);
+  }
+  return kSuccess;
+}
+
+int OpenImageFile(const std::filesystem::path& path, SectorDevice& device) {
+  CloseDevice(device);
+  device.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (device.fd < 0) return LastError();
+  struct stat st {};
+  if (fstat(device.fd, &st) != 0) return LastError();
+  // A folder opens read-only on Linux; it is not an image.
+  if (S_ISDIR(st.st_mode)) return kErrAccessDenied;
+  auto bytes = DeviceByteLength(device.fd);
+  if (!bytes) return LastError();
+  device.totalSectors = *bytes / kImageSectorBytes;
+  return kSuccess;
+}
+
+int ReadSectors(int32_t count, SectorDevice& device, uint8_t* buffer, uint64_t firstSector,
+                int32_t bytesPerSector, int32_t* sectorsRead) {
+  if (count < 0 || bytesPerSector <= 0 || !device.IsOpen()) return kErrInvalidParameter;
+  if (firstSector > device.totalSectors || uint64_t(count) > device.totalSectors - firstSector) {
+    return kErrInvalidParameter;
+  }
+  uint64_t offset = firstSector * uint64_t(bytesPerSector);
+  if (offset > uint64_t(INT64_MAX)) return kErrInvalidParameter;
+  uint64_t wanted = uint64_t(count) * uint64_t(bytesPerSector);
+  if (wanted > UINT32_MAX) return kErrInvalidParameter;
+
+  PositionalReadFn readFn = device.read ? device.read : ::pread;
+  uint32_t remaining = static_cast<uint32_t>(wanted);
+  uint32_t done = 0;
+  uint32_t piece = kMaxReadPiece;
+  int result = kSuccess;
+  while (remaining > 0) {
+    if (remaining < piece) piece = remaining;
+    ssize_t got = readFn(device.fd, buffer + done, piece, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      result = kErrReadFault;
+      break;
+    }
+    done += static_cast<uint32_t>(got);
+    remaining -= static_cast<uint32_t>(got);
+  }
+  if (sectorsRead) *sectorsRead = static_cast<int32_t>(done / uint32_t(bytesPerSector));
+  return result;
+}
+
+void CloseDevice(SectorDevice& device) {
+  if (device.fd >= 0) ::close(device.fd);
+  device.fd = -1;
+}
+
+int32_t QueryBytesPerSector(int fd) {
+  auto size = LogicalSectorSize(fd);
+  return size ? static_cast<int32_t>(*size) : 512;
+}
+
+namespace {
+
+// The mount point of the device with this major:minor, from /proc/self/mountinfo.
+std::string MountPointOf(dev_t device) {
+  std::ifstream in("/proc/self/mountinfo");
+  std::string line;
+  std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, majorMinor, root, mountPoint;
+    if (fields >> id >> parent >> majorMinor >> root >> mountPoint && majorMinor == wanted) return mountPoint;
+  }
+  return {};
+}
+
+}  // namespace
+
+void FlushVolume(int32_t driveNumber, uint64_t firstSector) {
+  auto partition = PartitionDevicePath(driveNumber, firstSector);
+  if (partition.empty()) return;
+  struct stat st {};
+  if (stat(partition.c_str(), &st) != 0) return;
+  std::string mountPoint = MountPointOf(st.st_rdev);
+  if (!mountPoint.empty()) {
+    int dir = ::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      syncfs(dir);
+      ::close(dir);
+    }
+  }
+  int fd = ::open(partition.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    ioctl(fd, BLKFLSBUF, 0);
+    ::close(fd);
+  }
+}
+
+int ReadFully(int fd, uint8_t* buffer, uint32_t byteCount, uint32_t* bytesRead) {
+  uint32_t done = 0;
+  int result = kSuccess;
+  while (done < byteCount) {
+    uint32_t piece = std::min<uint32_t>(kMaxReadPiece, byteCount - done);
+    ssize_t got = ::read(fd, buffer + done, piece);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      result = kErrReadFault;
+      break;
+    }
+    done += static_cast<uint32_t>(got);
+  }
+  if (bytesRead) *bytesRead = done;
+  return result;
+}
+
+int ReadSectorsHere(int32_t count, int fd, uint8_t* buffer, int32_t bytesPerSector, int32_t* sectorsRead) {
+  if (count < 0 || bytesPerSector <= 0) return kErrInvalidParameter;
+  uint64_t wanted = uint64_t(count) * uint64_t(bytesPerSector);
+  if (wanted > UINT32_MAX) return kErrInvalidParameter;
+  uint32_t got = 0;
+  int result = ReadFully(fd, buffer, static_cast<uint32_t>(wanted), &got);
+  if (sectorsRead) *sectorsRead = static_cast<int32_t>(got / uint32_t(bytesPerSector));
+  return result;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,59 @@
+// The only way Kestrel reads a scanned source: a disk or an image file opened
+// read-only, read in whole sectors at 64-bit addresses, never more than 64 KiB
+// per system call. There is no write operation on purpose.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+
+namespace kestrel {
+
+// How bytes reach us from the OS; tests substitute a reader that delivers part
+// of a request and then fails, which a real disk with a bad sector does.
+using PositionalReadFn = ssize_t (*)(int fd, void* buffer, size_t count, off_t offset);
+
+inline constexpr uint32_t kMaxReadPiece = 65536;
+inline constexpr int32_t kImageSectorBytes = 512;
+
+class SectorDevice {
+ public:
+  SectorDevice() = default;
+  ~SectorDevice();
+  SectorDevice(const SectorDevice&) = delete;
+  SectorDevice& operator=(const SectorDevice&) = delete;
+  SectorDevice(SectorDevice&& other) noexcept;
+  SectorDevice& operator=(SectorDevice&& other) noexcept;
+
+  int fd = -1;                 // -1: closed
+  uint64_t totalSectors = 0;   // whole disk (not partition), or image size / 512
+  PositionalReadFn read = nullptr;  // null: pread(2)
+
+  bool IsOpen() const { return fd >= 0; }
+};
+
+// Opens disk number N (see DiskDevicePath) and learns its length in sectors.
+int OpenPhysicalDrive(SectorDevice& device, int32_t driveNumber);
+// Opens an image file; it is counted in 512-byte sectors, a trailing partial sector is not addressable.
+int OpenImageFile(const std::filesystem::path& path, SectorDevice& device);
+// Reads count sectors from firstSector. 87 when the range passes the device end
+// (nothing read, sectorsRead untouched); 30 after a short read, with
+// sectorsRead = whole sectors delivered before the fault.
+int ReadSectors(int32_t count, SectorDevice& device, uint8_t* buffer, uint64_t firstSector,
+                int32_t bytesPerSector, int32_t* sectorsRead);
+void CloseDevice(SectorDevice& device);
+
+// The bare read-only descriptor of disk N, or -1 with errno set.
+int OpenDriveHandle(int32_t driveNumber);
+// Logical sector size of a block device; 512 when it is not one or the query fails.
+int32_t QueryBytesPerSector(int fd);
+// Pushes cached writes of the file system mounted on this partition to the disk
+// before raw reading. Failures are ignored: the read goes on regardless.
+void FlushVolume(int32_t driveNumber, uint64_t firstSector);
+// Reads byteCount bytes from the descriptor's current position in pieces of at
+// most 64 KiB; 30 when a read fails or returns nothing, bytesRead always set.
+int ReadFully(int fd, uint8_t* buffer, uint32_t byteCount, uint32_t* bytesRead);
+int ReadSectorsHere(int32_t count, int fd, uint8_t* buffer, int32_t bytesPerSector, int32_t* sectorsRead);
+
+}  // namespace kestrel

@@ -1,0 +1,123 @@
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+
+namespace kestrel::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path MakeTempFolder() {
+  std::string pattern = (fs::temp_directory_path() / "kestrel-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+std::string ReadAll(int fd) {
+  std::string text;
+  std::array<char, 4096> chunk;
+  ssize_t got;
+  while ((got = ::read(fd, chunk.data(), chunk.size())) > 0) text.append(chunk.data(), size_t(got));
+  return text;
+}
+
+}  // namespace
+
+TempDir::TempDir() : path_(MakeTempFolder()) {}
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+fs::path TestImage(const std::string& name) {
+  static std::mutex mutex;
+  static TempDir cache;
+  static std::map<std::string, fs::path> unpacked;
+  std::lock_guard lock(mutex);
+  if (auto it = unpacked.find(name); it != unpacked.end()) return it->second;
+  fs::path source = fs::path(KESTREL_TEST_DATA_DIR) / (name + ".gz");
+  fs::path target = cache / name;
+  std::string command = "gzip -dc '" + source.string() + "' > '" + target.string() + "'";
+  if (!fs::exists(source) || std::system(command.c_str()) != 0) {
+    throw std::runtime_error("cannot unpack test image " + source.string());
+  }
+  unpacked[name] = target;
+  return target;
+}
+
+CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  TempDir capture;
+  fs::path outPath = capture / "out", errPath = capture / "err";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int in = ::open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    for (const auto& assignment : env) putenv(const_cast<char*>(assignment.c_str()));
+    std::vector<char*> argv;
+    std::string cli = KESTREL_CLI_PATH;
+    argv.push_back(cli.data());
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(cli.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  CliResult result;
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  int out = ::open(outPath.c_str(), O_RDONLY), err = ::open(errPath.c_str(), O_RDONLY);
+  result.out = ReadAll(out);
+  result.err = ReadAll(err);
+  ::close(out);
+  ::close(err);
+  return result;
+}
+
+void WriteFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Sha256Hex(const fs::path& path) {
+  std::string command = "sha256sum '" + path.string() + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return {};
+  char digest[65] = {};
+  size_t got = fread(digest, 1, 64, pipe);
+  pclose(pipe);
+  return std::string(digest, got);
+}
+
+}  // namespace kestrel::test
+
+namespace {
+// Scan logs, history and configuration of the tests go to a private folder,
+// never to the developer's own ~/.local/share.
+struct PrivateXdgFolders {
+  PrivateXdgFolders() {
+    static kestrel::test::TempDir home;
+    setenv("XDG_DATA_HOME", (home.path() / "data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+  }
+} privateXdgFolders;
+}  // namespace

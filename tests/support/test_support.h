@@ -1,0 +1,40 @@
+// Shared helpers for tests: unpacked test images, temporary folders, running the CLI.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestrel::test {
+
+// tests/data/<name>.gz unpacked once per test process into a temporary folder.
+std::filesystem::path TestImage(const std::string& name);
+
+// A fresh folder removed when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct CliResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+// Runs kestrel-cli with the arguments (no shell quoting issues: passed as argv).
+CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+
+void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
+std::string Sha256Hex(const std::filesystem::path& path);
+
+}  // namespace kestrel::test

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs everything Kestrel needs to build and test on Debian 12 (run as root).
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+  g++ cmake ninja-build pkg-config gzip \
+  libcli11-dev libfmt-dev nlohmann-json3-dev libblkid-dev \
+  libgtest-dev libgmock-dev libbenchmark-dev >/dev/null
