@@ -7,3 +7,5 @@ apt-get install -y -qq --no-install-recommends \
   g++ cmake ninja-build pkg-config gzip \
   libcli11-dev libfmt-dev nlohmann-json3-dev libblkid-dev \
   libgtest-dev libgmock-dev libbenchmark-dev >/dev/null
+# sfdisk writes the partition table of the whole-disk test image.
+apt-get install -y -qq --no-install-recommends fdisk >/dev/null
