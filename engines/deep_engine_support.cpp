@@ -1,0 +1,251 @@
+#include "engines/deep_engine_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <deque>
+#include <system_error>
+
+#include "catalogue/categories.h"
+#include "engines/fat_dir.h"
+#include "engines/scan_log_paths.h"
+#include "platform/byte_view.h"
+#include "platform/error_codes.h"
+
+namespace kestrel::deep {
+
+int ListFromLog(ScanLog* log, const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
+  if (!dir && level != 0) return kErrInvalidParameter;
+  if (!log || !log->IsOpen()) return kSuccess;
+  log->SaveIndex();
+  uint64_t key = dir ? DirectoryKey{dir->itemKey, uint32_t(level)}.Packed() : 0;
+  return log->ListFolder(key, out);
+}
+
+int CountFromLog(ScanLog* log, const FoundFileRecord* dir, int32_t level, int64_t& count) {
+  count = 0;
+  if (!dir && level != 0) return kErrInvalidParameter;
+  if (!log || !log->IsOpen()) return kSuccess;
+  log->SaveIndex();
+  uint64_t key = dir ? DirectoryKey{dir->itemKey, uint32_t(level)}.Packed() : 0;
+  return log->CountFilesUnder(key, count);
+}
+
+int PathFromLog(ScanLog* log, const FoundFileRecord* record, std::string& out) {
+  out.clear();
+  if (!record || !log || !log->IsOpen()) return kErrInvalidParameter;
+  log->SaveIndex();
+  return log->GetItemPath(*record, out);
+}
+
+int SearchLog(ScanLog* log, std::string_view extensions, std::vector<FoundFileRecord>& out) {
+  if (!log || !log->IsOpen()) return 0;
+  return log->SearchByExtension(extensions, out);
+}
+
+DataSink::~DataSink() { CloseFile(); }
+
+int DataSink::OpenFile(const std::filesystem::path& path) {
+  CloseFile();
+  toBuffer_ = false;
+  written_ = 0;
+  // Truncated: a longer file left there before must not keep its old tail.
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return fd_ < 0 ? LastError(IoDirection::kWrite) : kSuccess;
+}
+
+void DataSink::UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity) {
+  CloseFile();
+  toBuffer_ = true;
+  buffer_ = buffer;
+  capacity_ = capacity;
+  written_ = 0;
+  if (buffer_ && buffer_->size() < capacity) buffer_->resize(capacity);
+}
+
+void DataSink::CloseFile() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+int DataSink::Write(const uint8_t* data, size_t count) {
+  if (toBuffer_) {
+    if (!buffer_) return kErrInvalidParameter;
+    size_t room = written_ < capacity_ ? capacity_ - written_ : 0;
+    size_t n = count < room ? count : room;
+    std::copy(data, data + n, buffer_->begin() + static_cast<std::ptrdiff_t>(written_));
+    written_ += n;
+    return kSuccess;
+  }
+  size_t done = 0;
+  while (done < count) {
+    ssize_t w = ::write(fd_, data + done, count - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return w < 0 ? LastError(IoDirection::kWrite) : kErrWriteFault;
+    done += size_t(w);
+  }
+  written_ += count;
+  return kSuccess;
+}
+
+int CreateFolder(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  if (ec && !std::filesystem::is_directory(path)) return ErrorFromErrno(ec.value(), IoDirection::kWrite);
+  return kSuccess;
+}
+
+int CreateParentFolders(const std::filesystem::path& path) {
+  if (!path.has_parent_path()) return kSuccess;
+  return CreateFolder(path.parent_path());
+}
+
+int RecoverTree(IFileRecoveryParse& engine, const FoundFileRecord& record, const std::filesystem::path& destination,
+                int32_t rootDepth, const FileWriter& writeFile) {
+  if (!record.IsDirectory()) {
+    int error = CreateParentFolders(destination);
+    if (error != kSuccess) return error;
+    return writeFile(record, destination);
+  }
+  int error = CreateFolder(destination);
+  if (error != kSuccess) return error;
+  struct Pending {
+    FoundFileRecord folder;
+    std::filesystem::path path;
+  };
+  std::deque<Pending> queue{{record, destination}};
+  int result = kSuccess;
+  // A folder tree read from a damaged volume may loop (a folder listed below
+  // itself); bound the walk by the folders it can visit.
+  size_t visits = 0;
+  while (!queue.empty() && visits++ < 1000000) {
+    Pending entry = std::move(queue.front());
+    queue.pop_front();
+    int32_t level = CountSeparators(entry.path.string()) - rootDepth;
+    if (level < 0 || level > 4096) continue;
+    std::vector<FoundFileRecord> children;
+    engine.ListChildren(&entry.folder, level, children);
+    for (const FoundFileRecord& child : children) {
+      std::filesystem::path path = entry.path / SafeFileName(std::string(child.Name()));
+      if (child.IsDirectory()) {
+        if (CreateFolder(path) == kSuccess) queue.push_back({child, path});
+        continue;
+      }
+      result = writeFile(child, path);
+      if (result == kCancelled) return result;
+    }
+  }
+  return result;
+}
+
+PreviewTarget PreviewTargetFor(std::string_view name) {
+  std::string ext = ExtensionOf(name);
+  if (ext.empty()) return PreviewTarget::kBuffer;
+  if (ExtensionInList(ext, kAudioExtensions) || ExtensionInList(ext, kVideoExtensions)) {
+    return PreviewTarget::kMediaFile;
+  }
+  if (ExtensionInList(ext, kPhotoExtensions)) return PreviewTarget::kPictureFile;
+  return PreviewTarget::kBuffer;
+}
+
+int OpenPreviewFile(PreviewTarget target, std::filesystem::path& tempPath, DataSink& sink) {
+  std::filesystem::path root = ScanLogRoot();
+  int error = CreateFolder(root);
+  if (error != kSuccess) return error;
+  tempPath = root / (target == PreviewTarget::kMediaFile ? "tmp.avi" : "tmp.jpg");
+  std::error_code ec;
+  std::filesystem::remove(tempPath, ec);
+  return sink.OpenFile(tempPath);
+}
+
+void StateWriter::U32(uint32_t v) {
+  uint8_t b[4];
+  PutLe32(b, v);
+  Bytes(b, 4);
+}
+void StateWriter::U64(uint64_t v) {
+  uint8_t b[8];
+  PutLe64(b, v);
+  Bytes(b, 8);
+}
+void StateWriter::Bytes(const uint8_t* data, size_t count) { bytes_.insert(bytes_.end(), data, data + count); }
+void StateWriter::Record(const FoundFileRecord& record) {
+  uint8_t b[kFoundFileRecordBytes];
+  record.Serialize(std::span<uint8_t, kFoundFileRecordBytes>(b, kFoundFileRecordBytes));
+  Bytes(b, sizeof b);
+}
+
+int StateWriter::Save(const std::filesystem::path& path) const {
+  std::filesystem::path temp = path;
+  temp += ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return LastError(IoDirection::kWrite);
+  size_t done = 0;
+  int error = kSuccess;
+  while (done < bytes_.size()) {
+    ssize_t w = ::write(fd, bytes_.data() + done, bytes_.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      error = w < 0 ? LastError(IoDirection::kWrite) : kErrWriteFault;
+      break;
+    }
+    done += size_t(w);
+  }
+  ::close(fd);
+  if (error == kSuccess && ::rename(temp.c_str(), path.c_str()) != 0) error = LastError(IoDirection::kWrite);
+  if (error != kSuccess) ::unlink(temp.c_str());
+  return error;
+}
+
+int StateReader::Load(const std::filesystem::path& path) {
+  bytes_.clear();
+  pos_ = 0;
+  ok_ = false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return LastError();
+  uint8_t chunk[65536];
+  for (;;) {
+    ssize_t got = ::read(fd, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    bytes_.insert(bytes_.end(), chunk, chunk + got);
+  }
+  ::close(fd);
+  ok_ = true;
+  return kSuccess;
+}
+
+bool StateReader::Bytes(uint8_t* data, size_t count) {
+  if (!ok_ || bytes_.size() - pos_ < count) {
+    ok_ = false;
+    std::fill(data, data + count, 0);
+    return false;
+  }
+  std::copy(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_),
+            bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + count), data);
+  pos_ += count;
+  return true;
+}
+uint8_t StateReader::U8() {
+  uint8_t b = 0;
+  Bytes(&b, 1);
+  return b;
+}
+uint32_t StateReader::U32() {
+  uint8_t b[4];
+  Bytes(b, 4);
+  return ByteView(b, 4).le32(0);
+}
+uint64_t StateReader::U64() {
+  uint8_t b[8];
+  Bytes(b, 8);
+  return ByteView(b, 8).le64(0);
+}
+FoundFileRecord StateReader::Record() {
+  uint8_t b[kFoundFileRecordBytes];
+  Bytes(b, sizeof b);
+  return FoundFileRecord::Deserialize(std::span<const uint8_t, kFoundFileRecordBytes>(b, kFoundFileRecordBytes));
+}
+
+}  // namespace kestrel::deep

@@ -1,0 +1,100 @@
+// Pieces the deep FAT and deep NTFS members share: the store-backed listing
+// slots, writing a found file out (to a file or a preview buffer), recovering
+// a folder tree through ListChildren, and the engines' scan-state files.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalogue/scan_log.h"
+#include "engines/file_recovery_parse.h"
+
+namespace kestrel::deep {
+
+// Slots 4 to 7, 10 and 11 answered by a member's store (null: not open).
+int ListFromLog(ScanLog* log, const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out);
+int CountFromLog(ScanLog* log, const FoundFileRecord* dir, int32_t level, int64_t& count);
+int PathFromLog(ScanLog* log, const FoundFileRecord* record, std::string& out);
+int SearchLog(ScanLog* log, std::string_view extensions, std::vector<FoundFileRecord>& out);
+
+// Where found bytes go: a file being recovered, the preview's temporary file,
+// or the caller's preview buffer (up to its size).
+class DataSink {
+ public:
+  // Creates (or overwrites and truncates) the file; its folder must exist.
+  int OpenFile(const std::filesystem::path& path);
+  void UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity);
+  ~DataSink();
+  // Takes at most what is still wanted; 0 or the write error.
+  int Write(const uint8_t* data, size_t count);
+  uint64_t written() const { return written_; }
+  bool full() const { return toBuffer_ && written_ >= capacity_; }
+  void CloseFile();
+
+ private:
+  int fd_ = -1;
+  bool toBuffer_ = false;
+  std::vector<uint8_t>* buffer_ = nullptr;
+  uint32_t capacity_ = 0;
+  uint64_t written_ = 0;
+};
+
+// Creates path's parent folders; "already exists" is no error.
+int CreateParentFolders(const std::filesystem::path& path);
+int CreateFolder(const std::filesystem::path& path);
+
+// Writes one file record's bytes into sink and reports progress; the engine's
+// own reader. Returns 0, an error code or a callback's non-zero answer.
+using FileWriter = std::function<int(const FoundFileRecord& record, const std::filesystem::path& path)>;
+
+// RecoverItem for both members: a file goes through writeFile; a folder is
+// created and its children (ListChildren of the engine at the level the
+// separators of the folder path give, minus rootDepth) recovered below it,
+// breadth first. kCancelled from a child stops everything.
+int RecoverTree(IFileRecoveryParse& engine, const FoundFileRecord& record, const std::filesystem::path& destination,
+                int32_t rootDepth, const FileWriter& writeFile);
+
+// Preview target: pictures go to "tmp.jpg", audio and video to "tmp.avi" in
+// the scan-log root; anything else into the caller's buffer.
+enum class PreviewTarget { kBuffer, kPictureFile, kMediaFile };
+PreviewTarget PreviewTargetFor(std::string_view name);
+// Prepares the temporary file for a preview (deleting an old one). 0 or error.
+int OpenPreviewFile(PreviewTarget target, std::filesystem::path& tempPath, DataSink& sink);
+
+// A small binary writer/reader for the members' scan-state files, so a
+// resumed scan goes on with what the interrupted one had learnt.
+class StateWriter {
+ public:
+  void U8(uint8_t v) { bytes_.push_back(v); }
+  void U32(uint32_t v);
+  void U64(uint64_t v);
+  void Bytes(const uint8_t* data, size_t count);
+  void Record(const FoundFileRecord& record);
+  int Save(const std::filesystem::path& path) const;
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+class StateReader {
+ public:
+  int Load(const std::filesystem::path& path);
+  bool ok() const { return ok_; }
+  uint8_t U8();
+  uint32_t U32();
+  uint64_t U64();
+  bool Bytes(uint8_t* data, size_t count);
+  FoundFileRecord Record();
+
+ private:
+  std::vector<uint8_t> bytes_;
+  size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+}  // namespace kestrel::deep

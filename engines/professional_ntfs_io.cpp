@@ -1,0 +1,336 @@
+// The deep NTFS member's open, store-backed slots, scan state, and reading a
+// found file back (recovery and preview).
+#include <system_error>
+
+#include "catalogue/categories.h"
+#include "engines/ntfs_attributes.h"
+#include "engines/ntfs_record.h"
+#include "engines/professional_ntfs_recovery.h"
+#include "engines/scan_log_paths.h"
+#include "platform/error_codes.h"
+
+namespace kestrel {
+
+namespace {
+constexpr uint32_t kStateMagic = 0x53544E4B;  // "KNTS"
+constexpr uint32_t kStateVersion = 1;
+constexpr uint64_t kLargestCluster = 104857600;
+}  // namespace
+
+CProfessionalNtfsRecovery::CProfessionalNtfsRecovery() = default;
+CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
+  if (log_) log_->Close();
+  CloseDevice(device_);
+}
+
+void CProfessionalNtfsRecovery::DeriveSizes() {
+  if (sectorBytes_ == 0) sectorBytes_ = 512;
+  sectorsPerRecord_ = sectorBytes_ == 512 ? 2 : 1;
+  recordBytes_ = sectorBytes_ * sectorsPerRecord_;
+  // Until a record's own $DATA tells the cluster size, guess from the volume
+  // size the way NTFS formats choose it.
+  uint64_t mib = sectorCount_ * sectorBytes_ / 1048576;
+  uint64_t k = sectorBytes_ / 512;
+  if (mib <= 7 * k) sectorsPerCluster_ = 8;
+  else if (mib <= 512 * k) sectorsPerCluster_ = 1;
+  else if (mib <= 1024 * k) sectorsPerCluster_ = 2;
+  else if (mib <= 2048 * k) sectorsPerCluster_ = 4;
+  else sectorsPerCluster_ = 8;
+}
+
+int CProfessionalNtfsRecovery::ReadBootStep() {
+  mftMap_.clear();
+  std::vector<uint8_t> boot(sectorBytes_);
+  int32_t got = 0;
+  int error = ReadSectors(1, device_, boot.data(), firstSector_, int32_t(sectorBytes_), &got);
+  if (got != 1) return error != kSuccess ? error : kErrReadFault;
+  OnBootSector(boot.data(), firstSector_);
+  return kSuccess;
+}
+
+int CProfessionalNtfsRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
+  if (device_.IsOpen()) return kSuccess;
+  int error = OpenImageFile(image, device_);
+  if (error != kSuccess) return error;
+  driveNumber_ = 128;
+  firstSector_ = 0;
+  sectorBytes_ = 512;
+  sectorCount_ = device_.totalSectors;
+  letter_ = letter;
+  DeriveSizes();
+  return ReadBootStep();
+}
+
+int CProfessionalNtfsRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
+                                             uint16_t letter) {
+  if (device_.IsOpen()) return kSuccess;
+  int error = OpenPhysicalDrive(device_, driveNumber);
+  if (error != kSuccess) return error;
+  driveNumber_ = driveNumber;
+  firstSector_ = firstSector;
+  sectorCount_ = sectorCount;
+  letter_ = letter;
+  sectorBytes_ = uint32_t(QueryBytesPerSector(device_.fd));
+  DeriveSizes();
+  return ReadBootStep();
+}
+
+int CProfessionalNtfsRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user,
+                                            int32_t scale) {
+  progress_ = progress;
+  item_ = item;
+  user_ = user;
+  scale_ = scale;
+  return kSuccess;
+}
+
+int CProfessionalNtfsRecovery::ListChildren(const FoundFileRecord* dir, int32_t level,
+                                            std::vector<FoundFileRecord>& out) {
+  return deep::ListFromLog(log_.get(), dir, level, out);
+}
+int CProfessionalNtfsRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
+  return deep::CountFromLog(log_.get(), dir, level, count);
+}
+uint64_t CProfessionalNtfsRecovery::GetFoundCount() { return log_ ? log_->RecordCount() : 0; }
+int CProfessionalNtfsRecovery::GetItemPath(const FoundFileRecord* record, std::string& out) {
+  return deep::PathFromLog(log_.get(), record, out);
+}
+int CProfessionalNtfsRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
+  searchCallback_ = callback;
+  searchUser_ = user;
+  if (!log_) return kErrInvalidParameter;
+  log_->SetSearchCallback(callback, user);
+  return kSuccess;
+}
+int CProfessionalNtfsRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
+  return deep::SearchLog(log_.get(), extensions, out);
+}
+
+int CProfessionalNtfsRecovery::BeginScan(const std::optional<std::string>& storeName,
+                                         const std::filesystem::path& stateFile) {
+  queue_.clear();
+  queued_.clear();
+  writtenFolders_.clear();
+  if (log_) log_->Close();
+  log_ = std::make_unique<ScanLog>();
+  std::string name = storeName ? *storeName : ProNtfsStoreName(int64_t(firstSector_), LocalTimeNow());
+  int error = log_->Open(name);
+  if (error != kSuccess) return error;
+  if (searchCallback_) log_->SetSearchCallback(searchCallback_, searchUser_);
+  // Folders written before an interruption are not written twice.
+  for (const DirInfoEntry& entry : log_->folderNames()) writtenFolders_.insert(entry.folderId);
+  if (!storeName || stateFile.empty()) return kSuccess;
+  deep::StateReader reader;
+  if (reader.Load(stateFile) != kSuccess) return kSuccess;
+  if (reader.U32() != kStateMagic || reader.U32() != kStateVersion) return kSuccess;
+  uint32_t spc = reader.U32();
+  std::vector<Placement> placements(std::min<uint32_t>(reader.U32(), kNtfsPlacementLimit));
+  for (Placement& p : placements) {
+    p.origin = reader.U64();
+    p.sectorsPerCluster = reader.U32();
+    p.contiguous = reader.U8() != 0;
+    p.tableStart = reader.U64();
+    uint32_t runs = reader.U32();
+    for (uint32_t i = 0; i < runs && reader.ok() && i < 65536; ++i) {
+      NtfsRun run;
+      run.length = reader.U64();
+      run.lcn = reader.U64();
+      run.sparse = reader.U8() != 0;
+      p.runs.push_back(run);
+    }
+  }
+  std::vector<MftCopy> copies(std::min<uint32_t>(reader.U32(), kNtfsMftMapLimit));
+  for (MftCopy& copy : copies) {
+    copy.sector = reader.U64();
+    copy.placement = reader.U32();
+    if (copy.placement >= placements.size()) return kSuccess;  // a damaged state file is ignored
+  }
+  if (!reader.ok()) return kSuccess;
+  if (spc != 0 && spc <= 256) sectorsPerCluster_ = spc;
+  placements_ = std::move(placements);
+  mftMap_ = std::move(copies);
+  return kSuccess;
+}
+
+int CProfessionalNtfsRecovery::SaveState(const std::filesystem::path& stateFile) const {
+  deep::StateWriter writer;
+  writer.U32(kStateMagic);
+  writer.U32(kStateVersion);
+  writer.U32(sectorsPerCluster_);
+  writer.U32(uint32_t(placements_.size()));
+  for (const Placement& p : placements_) {
+    writer.U64(p.origin);
+    writer.U32(p.sectorsPerCluster);
+    writer.U8(p.contiguous ? 1 : 0);
+    writer.U64(p.tableStart);
+    writer.U32(uint32_t(p.runs.size()));
+    for (const NtfsRun& run : p.runs) {
+      writer.U64(run.length);
+      writer.U64(run.lcn);
+      writer.U8(run.sparse ? 1 : 0);
+    }
+  }
+  writer.U32(uint32_t(mftMap_.size()));
+  for (const MftCopy& copy : mftMap_) {
+    writer.U64(copy.sector);
+    writer.U32(copy.placement);
+  }
+  return writer.Save(stateFile);
+}
+
+namespace {
+
+// The first $DATA of a record (the unnamed one when there is one).
+const NtfsAttribute* FirstData(const std::vector<NtfsAttribute>& attributes) {
+  const NtfsAttribute* any = nullptr;
+  for (const NtfsAttribute& a : attributes) {
+    if (a.type != kNtfsAttrData) continue;
+    if (a.nameBytes.empty()) return &a;
+    if (!any) any = &a;
+  }
+  return any;
+}
+
+}  // namespace
+
+int CProfessionalNtfsRecovery::RunListAt(uint64_t sector, std::vector<NtfsRun>& runs) {
+  runs.clear();
+  std::vector<uint8_t> bytes;
+  int error = ReadRecordAt(sector, bytes);
+  if (error != kSuccess) return error;
+  NtfsRecordHeader header;
+  if (ApplyFixups(std::span<uint8_t>(bytes), &header) == NtfsRecordStatus::kNoSignature) return -1;
+  std::vector<NtfsAttribute> attributes;
+  ParseAttributes(ByteView(bytes.data(), bytes.size()), header, attributes);
+  for (const NtfsAttribute& a : attributes) {
+    if (a.type == kNtfsAttrAttributeList) return kErrInvalidParameter;
+  }
+  const NtfsAttribute* data = FirstData(attributes);
+  if (!data) return -100;
+  if (data->nonResident) DecodeRunList(data->bytes, data->runListOffset, runs);
+  return kSuccess;
+}
+
+int CProfessionalNtfsRecovery::WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+                                         const std::function<int(uint64_t)>& report) {
+  std::vector<uint8_t> bytes;
+  int error = ReadRecordAt(record.entrySector, bytes);
+  if (error != kSuccess) return error;
+  NtfsRecordHeader header;
+  NtfsRecordStatus status = ApplyFixups(std::span<uint8_t>(bytes), &header);
+  if (status == NtfsRecordStatus::kNoSignature || status == NtfsRecordStatus::kBadHeader) return kErrInvalidParameter;
+  std::vector<NtfsAttribute> attributes;
+  ParseAttributes(ByteView(bytes.data(), bytes.size()), header, attributes);
+  const NtfsAttribute* data = FirstData(attributes);
+  if (!data) return kErrInvalidParameter;
+  uint64_t size = record.size;
+  if (!data->nonResident) {
+    uint64_t n = std::min<uint64_t>(size, data->value.size());
+    error = sink.Write(data->value.data(), size_t(n));
+    if (error != kSuccess) return error;
+    return report(n);
+  }
+  std::vector<NtfsRun> runs;
+  DecodeRunList(data->bytes, data->runListOffset, runs);
+  uint64_t clusterBytes = uint64_t(record.clusterBytes);
+  if (clusterBytes == 0 || clusterBytes > kLargestCluster || clusterBytes % sectorBytes_) return kErrWriteFault;
+  std::vector<uint8_t> piece(kMaxReadPiece);
+  uint64_t left = size;
+  uint64_t done = 0;
+  for (const NtfsRun& run : runs) {
+    if (left == 0 || sink.full()) break;
+    uint64_t runBytes = run.length * clusterBytes;
+    uint64_t sector = record.partitionStart + run.lcn * clusterBytes / sectorBytes_;
+    for (uint64_t at = 0; at < runBytes && left > 0 && !sink.full();) {
+      uint32_t want = uint32_t(std::min<uint64_t>(kMaxReadPiece, runBytes - at));
+      uint32_t count = want;
+      if (run.sparse) {
+        std::fill(piece.begin(), piece.begin() + want, 0);  // a sparse run reads as zeros
+      } else {
+        int32_t got = 0;
+        ReadSectors(int32_t(want / sectorBytes_), device_, piece.data(), sector + at / sectorBytes_,
+                    int32_t(sectorBytes_), &got);
+        if (got <= 0) return kErrReadFault;
+        count = uint32_t(got) * sectorBytes_;
+      }
+      uint32_t take = uint32_t(std::min<uint64_t>(count, left));
+      error = sink.Write(piece.data(), take);
+      if (error != kSuccess) return error;
+      left -= take;
+      done += take;
+      at += count;
+      int answer = report(done);
+      if (answer != 0) return answer;
+    }
+  }
+  return kSuccess;
+}
+
+int CProfessionalNtfsRecovery::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {
+  deep::DataSink sink;
+  int error = sink.OpenFile(path);
+  bool reported100 = false;
+  auto report = [&](uint64_t done) {
+    int32_t percent = record.size ? int32_t(done * 100 / record.size) : 100;
+    if (percent >= 100) reported100 = true;
+    return item_ ? item_(user_, percent, 100, 0, path) : 0;
+  };
+  if (error == kSuccess) error = WriteData(record, sink, report);
+  sink.CloseFile();
+  if (error == kCancelled) return error;
+  if (error != kSuccess) {
+    if (item_) item_(user_, 100, 100, error, path);
+    return error;
+  }
+  if (!reported100 && item_) return item_(user_, 100, 100, 0, path);
+  return kSuccess;
+}
+
+int CProfessionalNtfsRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
+                                           int32_t rootDepth) {
+  if (!record) return kErrInvalidParameter;
+  return deep::RecoverTree(*this, *record, destination, rootDepth,
+                           [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFile(r, p); });
+}
+
+int CProfessionalNtfsRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
+                                              std::vector<uint8_t>& buffer, uint32_t& bufferSize,
+                                              PreviewProgressCallback callback, void* user) {
+  uint32_t capacity = bufferSize;
+  bufferSize = 0;
+  if (!record) {
+    if (callback) callback(user, 100, kErrInvalidParameter);
+    return kErrInvalidParameter;
+  }
+  deep::PreviewTarget target = deep::PreviewTargetFor(record->Name());
+  deep::DataSink sink;
+  int error = kSuccess;
+  if (target == deep::PreviewTarget::kBuffer) {
+    sink.UseBuffer(&buffer, uint32_t(std::min<uint64_t>(capacity, record->size)));
+  } else {
+    error = deep::OpenPreviewFile(target, tempPath, sink);
+    if (error != kSuccess) {
+      if (callback) callback(user, 100, error);
+      return error;
+    }
+  }
+  uint64_t wanted = target == deep::PreviewTarget::kBuffer ? std::min<uint64_t>(capacity, record->size) : record->size;
+  auto report = [&](uint64_t done) {
+    int32_t percent = wanted ? int32_t(std::min<uint64_t>(done, wanted) * 100 / wanted) : 100;
+    return callback ? callback(user, percent, 0) : 0;
+  };
+  error = record->size == 0 ? report(0) : WriteData(*record, sink, report);
+  sink.CloseFile();
+  if (target == deep::PreviewTarget::kBuffer) bufferSize = uint32_t(sink.written());
+  if (error != kSuccess) {
+    if (error > 0 && callback) callback(user, 100, error);
+    if (target != deep::PreviewTarget::kBuffer) {
+      std::error_code ec;
+      std::filesystem::remove(tempPath, ec);
+      tempPath.clear();
+    }
+  }
+  return error;
+}
+
+}  // namespace kestrel

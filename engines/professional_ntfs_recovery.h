@@ -1,0 +1,137 @@
+// The deep NTFS member of a deep scan: turns MFT file records found anywhere
+// on a source into found files, works out each record's volume origin and
+// cluster size from what it sees, and rebuilds folders from the parent
+// references at the end. Driven by CProfessionalRecovery's single pass.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include <functional>
+
+#include "catalogue/scan_log.h"
+#include "engines/deep_engine_support.h"
+#include "engines/file_recovery_parse.h"
+#include "engines/ntfs_runlist.h"
+#include "engines/signatures.h"
+#include "storage/sector_device.h"
+
+namespace kestrel {
+
+// Bounds that keep memory flat on a damaged or hostile source.
+inline constexpr size_t kNtfsMftMapLimit = 64;          // distinct $MFT copies remembered
+inline constexpr size_t kNtfsDirectoryQueueLimit = 262144;
+inline constexpr size_t kNtfsPlacementLimit = 4096;     // distinct table placements (run lists)
+inline constexpr int kNtfsParentDepthLimit = 512;
+
+class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
+ public:
+  CProfessionalNtfsRecovery();
+  ~CProfessionalNtfsRecovery() override;
+
+  int OpenImage(const std::filesystem::path& image, uint16_t letter) override;
+  int OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter) override;
+  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
+  int Scan(const std::optional<std::string>&) override { return 0; }
+  int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
+  int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
+  uint64_t GetFoundCount() override;
+  int GetItemPath(const FoundFileRecord* record, std::string& out) override;
+  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
+  int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
+  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
+  int BuildClusterMap() override { return 0; }
+  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
+                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
+
+  // --- driven by the deep-scan composite ---
+  // New store (storeName empty) or the saved one; a resumed scan also gets
+  // back what the interrupted one had learnt (stateFile, when it exists).
+  int BeginScan(const std::optional<std::string>& storeName, const std::filesystem::path& stateFile = {});
+  // One file record (recordBytes() bytes) found at absolute sector.
+  int OnFileRecord(const uint8_t* record, uint64_t sector);
+  // A sector that may be an NTFS boot sector (volumes inside a whole disk).
+  void OnBootSector(const uint8_t* sector, uint64_t sectorNumber);
+  // Writes the folders of every file found (or lost folders).
+  int FinishScan();
+  int SaveState(const std::filesystem::path& stateFile) const;
+  // Runs of the first $DATA of the record at sector; 0 or an error.
+  int RunListAt(uint64_t sector, std::vector<NtfsRun>& runs);
+
+  uint32_t recordBytes() const { return recordBytes_; }
+  uint32_t sectorBytes() const { return sectorBytes_; }
+  uint32_t sectorsPerCluster() const { return sectorsPerCluster_; }
+  ScanLog* log() { return log_.get(); }
+  size_t directoryQueueSize() const { return queue_.size(); }
+  size_t mftMapSize() const { return mftMap_.size(); }
+
+ private:
+  // Where records of one table lie: its runs (absolute clusters of a volume
+  // with this origin and cluster size), or a contiguous table from tableStart.
+  struct Placement {
+    uint64_t origin = 0;
+    uint32_t sectorsPerCluster = 8;
+    std::vector<NtfsRun> runs;
+    bool contiguous = false;
+    uint64_t tableStart = 0;  // absolute sector of record 0 when contiguous
+  };
+  struct MftCopy {
+    uint64_t sector = 0;  // where the $MFT record itself lies
+    uint32_t placement = 0;
+  };
+  struct QueuedDirectory {
+    uint32_t number = 0;
+    uint32_t placement = 0;
+  };
+  struct RecordInfo;
+
+  int OpenCommon(uint16_t letter);
+  void DeriveSizes();
+  int ReadBootStep();
+  int ReadRecordAt(uint64_t sector, std::vector<uint8_t>& record);
+  bool LocateRecord(const Placement& placement, uint64_t number, uint64_t& sector) const;
+  uint32_t AddPlacement(Placement placement);
+  uint32_t PlacementFor(uint64_t sector, uint64_t number, uint64_t& origin);
+  void LearnClusterSize(const RecordInfo& info);
+  uint32_t ParentDepth(uint64_t parent, uint32_t placement);
+  int HandleRecord(std::vector<uint8_t>& record, uint64_t sector, bool folderMode, uint64_t wanted,
+                   uint32_t placement);
+  void WriteLostFolder(uint64_t number);
+  int CheckData(FoundFileRecord& record, const std::vector<uint8_t>& bytes);
+  int WriteData(const FoundFileRecord& record, deep::DataSink& sink, const std::function<int(uint64_t)>& report);
+  int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
+  SignatureSource Source() const;
+
+  SectorDevice device_;
+  int32_t driveNumber_ = -1;
+  uint64_t firstSector_ = 0;
+  uint64_t sectorCount_ = 0;
+  uint16_t letter_ = 0;
+  uint32_t sectorBytes_ = 512;
+  uint32_t sectorsPerRecord_ = 2;
+  uint32_t recordBytes_ = 1024;
+  uint32_t sectorsPerCluster_ = 8;
+
+  std::vector<Placement> placements_;
+  std::vector<MftCopy> mftMap_;
+  std::vector<QueuedDirectory> queue_;
+  std::unordered_set<uint32_t> queued_;
+  std::unordered_set<uint32_t> writtenFolders_;
+
+  std::unique_ptr<ScanLog> log_;
+  ScanProgressCallback progress_ = nullptr;
+  ItemProgressCallback item_ = nullptr;
+  void* user_ = nullptr;
+  int32_t scale_ = 90;
+  SearchProgressCallback searchCallback_ = nullptr;
+  void* searchUser_ = nullptr;
+  SignatureScratch scratch_;
+};
+
+}  // namespace kestrel
