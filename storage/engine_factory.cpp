@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "engines/fast_ext_recovery.h"
+#include "engines/fast_ntfs_recovery.h"
 #include "platform/error_codes.h"
 #include "storage/sector_device.h"
 
@@ -49,8 +50,8 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, boo
     return std::make_unique<CFastExtRecovery>();
   }
   switch (kind) {
+    case FileSystemKind::kNtfs: return std::make_unique<CFastNtfsRecovery>();
     case FileSystemKind::kFat:
-    case FileSystemKind::kNtfs:
     case FileSystemKind::kExt: return std::make_unique<CFastExtRecovery>();
     case FileSystemKind::kUnrecognised: break;
   }
