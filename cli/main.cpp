@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int exitCode = kestrel::cli::kExitOk;
   kestrel::cli::AddProbeCommand(app, exitCode);
+  kestrel::cli::AddIdentifyCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -130,10 +130,9 @@ int32_t RecogniseTransportStream(ByteView d, CarveContext& c) {
   if (sectorBytes <= 0) return kNo;
   uint32_t sectors = std::max<uint32_t>(1, 4096 / static_cast<uint32_t>(sectorBytes));
   uint32_t got = ReadIntoBuffer(c, c.currentSector, sectors);
-  if (got < 4096 && got < static_cast<uint32_t>(sectorBytes) * sectors) return kNo;
-  ByteView ahead(c.buffer(), got);
+  if (got < 21 * kPacket + 1) return kNo;
   for (size_t k = 0; k < 22; ++k) {
-    if (ahead.u8(k * kPacket) != 0x47 || !ahead.Has(k * kPacket, 1)) return kNo;
+    if (c.buffer()[k * kPacket] != 0x47) return kNo;
   }
   if (c.carvingInProgress) {
     if (InsideCarvedStream(c, c.currentSector)) return kNo;

@@ -39,6 +39,16 @@ bool IsWellFormedEntry(ByteView e) {
     return sequence && e.u8(12) == 0 && e.le16(26) == 0;
   }
   if (attributes & 0xC0) return false;
+  // Case flags, creation hundredths and the modified time and date are
+  // checked too: runs of one repeated byte would otherwise pass as entries.
+  if (e.u8(12) & ~0x18) return false;
+  if (e.u8(13) > 199) return false;
+  uint16_t time = e.le16(22), date = e.le16(24);
+  if ((time & 0x1F) > 29 || ((time >> 5) & 0x3F) > 59 || (time >> 11) > 23) return false;
+  if (date != 0) {
+    uint16_t month = (date >> 5) & 0x0F, day = date & 0x1F;
+    if (month < 1 || month > 12 || day < 1) return false;
+  }
   if (first == '.') {
     bool dot = e.Matches(0, ".          ");
     bool dotDot = e.Matches(0, "..         ");
