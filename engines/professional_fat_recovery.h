@@ -1,0 +1,212 @@
+// The deep FAT member of a deep scan: rebuilds FAT folders and their files
+// from directory sectors found anywhere on a source, without trusting the
+// boot sector, the FATs or the root directory. The cluster geometry comes
+// from boot sectors or from pairs of directory start sectors; folders whose
+// own entry is gone become "LostFolder<cluster>". Driven by CProfessionalRecovery.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "catalogue/scan_log.h"
+#include "engines/deep_engine_support.h"
+#include "engines/file_recovery_parse.h"
+#include "engines/signatures.h"
+#include "platform/byte_view.h"
+#include "storage/sector_device.h"
+
+namespace kestrel {
+
+// Bounds that keep memory flat on a damaged or hostile source (see the note
+// on the deep scan for why these values).
+inline constexpr size_t kFatCandidateLimit = 64;
+inline constexpr size_t kFatUnplacedStartLimit = 4096;
+inline constexpr size_t kFatPendingFileLimit = 65536;
+inline constexpr size_t kFatTailLimit = 1024;
+inline constexpr size_t kFatLooseSectorBytesLimit = 16u * 1024 * 1024;
+inline constexpr size_t kFatFolderMapLimit = 131072;
+inline constexpr size_t kFatReferencedLimit = 262144;
+
+// Where the clusters of one FAT volume lie: cluster c >= 2 begins at
+// partitionStart + dataStart + (c - 2) x sectorsPerCluster; cluster 0 (the
+// FAT12/16 root region) 32 sectors before the data area.
+struct FatGeometryCandidate {
+  uint32_t sectorsPerCluster = 0;
+  uint64_t dataStart = 0;       // relative to partitionStart
+  uint64_t partitionStart = 0;  // absolute
+  bool fromBoot = false;
+
+  uint64_t ClusterSector(uint64_t cluster) const;
+  // The cluster that begins exactly at sector; false when none does.
+  bool ClusterAt(uint64_t sector, uint64_t& cluster) const;
+  // The cluster holding sector; false before the data area.
+  bool ClusterHolding(uint64_t sector, uint64_t& cluster) const;
+};
+
+class CProfessionalFatRecovery final : public IFileRecoveryParse {
+ public:
+  CProfessionalFatRecovery();
+  ~CProfessionalFatRecovery() override;
+
+  int OpenImage(const std::filesystem::path& image, uint16_t letter) override;
+  int OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter) override;
+  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
+  int Scan(const std::optional<std::string>&) override { return 0; }
+  int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
+  int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
+  uint64_t GetFoundCount() override;
+  int GetItemPath(const FoundFileRecord* record, std::string& out) override;
+  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
+  int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
+  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
+  int BuildClusterMap() override { return 0; }
+  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
+                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
+
+  // --- driven by the deep-scan composite, in this order ---
+  int BeginScan(const std::optional<std::string>& storeName, const std::filesystem::path& stateFile = {});
+  int ReadBootSector();
+  // A FAT boot sector met in the pass: the geometry of a volume that begins there.
+  void OnBootSector(const uint8_t* sector, uint64_t sectorNumber);
+  void OnDirectoryStart(const uint8_t* sector, uint64_t sectorNumber);
+  void OnDirectoryContinuation(const uint8_t* sector, uint64_t sectorNumber);
+  int FinishScan();
+  // What a resumed scan needs of this one (taken before FinishScan).
+  int SaveState(const std::filesystem::path& stateFile) const;
+
+  uint32_t sectorBytes() const { return sectorBytes_; }
+  ScanLog* log() { return log_.get(); }
+  const std::vector<FatGeometryCandidate>& candidates() const { return candidates_; }
+  size_t pendingFileCount() const { return pending_.size(); }
+  size_t looseSectorCount() const { return loose_.size(); }
+  size_t tailCount() const { return tails_.size(); }
+  size_t unplacedStartCount() const { return unplacedStarts_.size(); }
+
+ private:
+  static constexpr int kNone = -1;
+  struct StartSector {
+    uint64_t cluster = 0;
+    uint64_t sector = 0;
+  };
+  struct PendingFile {
+    FoundFileRecord record;  // recordIndex holds the directory cluster until placed
+    bool placed = false;
+  };
+  // Which sector each byte of a parsed buffer came from: a buffer is one
+  // sector, or a long-name tail (from an offset into its sector) joined with
+  // the sector that continues it, wherever that lies.
+  struct BufferPlace {
+    uint64_t firstSector = 0;
+    uint32_t startOffset = 0;      // byte of firstSector where the buffer begins
+    size_t splitByte = SIZE_MAX;   // from here on the bytes are secondSector's
+    uint64_t secondSector = 0;
+  };
+  struct Tail {
+    uint8_t checksum = 0;
+    uint32_t dirCluster = 0;
+    int candidate = kNone;
+    std::vector<uint8_t> bytes;
+    BufferPlace place;    // where bytes came from
+    uint64_t sector = 0;  // the sector the tail ends in
+  };
+  struct LooseSector {
+    bool used = false;
+    std::vector<uint8_t> bytes;
+  };
+  struct Folder {
+    FoundFileRecord record;  // recordIndex holds the parent cluster
+    int candidate = kNone;
+  };
+  struct Reference {
+    int candidate = kNone;
+    uint64_t sector = 0;
+  };
+  struct Anchor {
+    bool valid = false;
+    int candidate = kNone;
+    uint32_t dirCluster = 0;
+    uint64_t sector = 0;
+  };
+  struct ParseResult {
+    uint32_t dirCluster = 0;
+    std::optional<Tail> tail;
+  };
+
+  // geometry
+  int AddCandidate(const FatGeometryCandidate& candidate);
+  int CandidateStartingAt(uint64_t cluster, uint64_t sector) const;
+  int CandidateAtClusterBoundary(uint64_t sector, uint64_t& cluster) const;
+  int CandidateBySector(uint64_t sector) const;
+  int TryPairs(uint64_t cluster, uint64_t sector);
+  bool ReadClusterStart(int candidate, uint64_t cluster, uint8_t* out, uint32_t bytes);
+  uint32_t DotDotOf(int candidate, uint64_t cluster, bool& isDirectory);
+  uint32_t DirectoryDepth(int candidate, uint32_t cluster);
+  bool BeyondEnd(uint64_t sector) const { return sector >= firstSector_ + sectorCount_; }
+
+  // parsing
+  ParseResult ParseBuffer(const std::vector<uint8_t>& buffer, int candidate, uint32_t dirCluster, const BufferPlace& place);
+  uint64_t SectorOf(const BufferPlace& place, size_t byte) const;
+  std::vector<uint8_t> JoinTail(const Tail& tail, const uint8_t* sector, uint64_t sectorNumber, BufferPlace& place) const;
+  void HandleTail(ParseResult result);
+  std::optional<uint64_t> LooseContinuationFor(const Tail& tail);
+  bool TailContinues(const Tail& tail, ByteView sector, uint64_t sectorNumber) const;
+  uint32_t SearchDirectoryHighWord(int candidate, uint16_t low);
+  uint32_t SearchFileHighWord(int candidate, uint16_t low, const std::string& extension);
+  void AddFileRecord(FoundFileRecord record, int candidate, uint32_t dirCluster, uint64_t bufferSector);
+  void WritePlacedFile(FoundFileRecord record, int candidate, uint32_t dirCluster);
+  void ReferenceFolders(uint32_t dirCluster, int candidate, uint64_t sector);
+  void PlacePendingExactly();
+  void StoreLoose(const uint8_t* sector, uint64_t sectorNumber);
+  uint32_t CheckData(const FoundFileRecord& record, int candidate);
+
+  // finish and output
+  void WriteFolder(uint32_t cluster, const Reference& reference);
+  int WriteData(const FoundFileRecord& record, deep::DataSink& sink, const std::function<int(uint64_t)>& report);
+  int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
+  SignatureSource Source() const;
+  int OpenCommon();
+
+  SectorDevice device_;
+  int32_t driveNumber_ = -1;
+  uint64_t firstSector_ = 0;
+  uint64_t sectorCount_ = 0;
+  uint16_t letter_ = 0;
+  uint32_t sectorBytes_ = 512;
+  uint32_t rootCluster_ = 2;
+
+  std::vector<FatGeometryCandidate> candidates_;
+  std::deque<StartSector> unplacedStarts_;
+  std::vector<PendingFile> pending_;
+  std::vector<Tail> tails_;
+  std::map<uint64_t, LooseSector> loose_;
+  size_t looseBytes_ = 0;
+  std::map<uint32_t, Folder> folders_;
+  std::map<uint32_t, Reference> referenced_;
+  std::set<uint32_t> writtenFolders_;
+  std::unordered_map<uint64_t, uint32_t> depthCache_;
+  Anchor anchor_;
+  Anchor finishAnchor_;
+  uint32_t currentDirCluster_ = 0;
+  uint64_t currentDirSector_ = 0;
+  uint64_t droppedPending_ = 0;
+
+  std::unique_ptr<ScanLog> log_;
+  ScanProgressCallback progress_ = nullptr;
+  ItemProgressCallback item_ = nullptr;
+  void* user_ = nullptr;
+  int32_t scale_ = 90;
+  SearchProgressCallback searchCallback_ = nullptr;
+  void* searchUser_ = nullptr;
+  SignatureScratch scratch_;
+};
+
+}  // namespace kestrel
