@@ -118,13 +118,15 @@ bool ParseDecimal(std::string_view text, size_t& pos, uint64_t limit, uint64_t& 
 
 }  // namespace
 
-void SortFoundRecords(std::vector<FoundFileRecord>& records) {
-  std::stable_sort(records.begin(), records.end(), [](const FoundFileRecord& a, const FoundFileRecord& b) {
+void SortFoundRecords(std::vector<FoundFileRecord>::iterator first, std::vector<FoundFileRecord>::iterator last) {
+  std::stable_sort(first, last, [](const FoundFileRecord& a, const FoundFileRecord& b) {
     const bool aDir = a.IsDirectory(), bDir = b.IsDirectory();
     if (aDir != bDir) return !aDir;
     return CompareNoCase(a.Name(), b.Name()) < 0;
   });
 }
+
+void SortFoundRecords(std::vector<FoundFileRecord>& records) { SortFoundRecords(records.begin(), records.end()); }
 
 ScanLog::ScanLog() = default;
 
@@ -229,7 +231,10 @@ int ScanLog::FlushRecords() {
 void ScanLog::LinkChild(uint64_t parentKey, uint32_t recordNumber, uint32_t folderId,
                         std::optional<std::string_view> folderName) {
   relations_[parentKey].push_back(recordNumber);
-  if (folderName) folderNames_.push_back({folderId, recordNumber, CutName(*folderName)});
+  if (folderName) {
+    folderNames_.push_back({folderId, recordNumber, CutName(*folderName)});
+    parentIndexValid_ = false;  // rebuilt on the next path lookup
+  }
   indexDirty_ = true;
   if (parentIndexValid_) {
     // Keep "first key in ascending order wins" without rebuilding.
@@ -400,10 +405,7 @@ int ScanLog::ListFolder(uint64_t key, std::vector<FoundFileRecord>& out) {
     if (!present || (!record.IsDirectory() && IsHiddenBadPhoto(record))) continue;
     out.push_back(record);
   }
-  std::vector<FoundFileRecord> added(std::make_move_iterator(out.begin() + first), std::make_move_iterator(out.end()));
-  out.resize(first);
-  SortFoundRecords(added);
-  out.insert(out.end(), added.begin(), added.end());
+  SortFoundRecords(out.begin() + static_cast<ptrdiff_t>(first), out.end());
   return kSuccess;
 }
 
@@ -443,6 +445,12 @@ void ScanLog::BuildParentIndex() {
       if (parentOf_[number] == kNoParent) parentOf_[number] = key;  // keys ascend: first hit wins
     }
   }
+  folderIndex_.clear();
+  folderIndex_.reserve(folderNames_.size());
+  for (size_t i = 0; i < folderNames_.size(); ++i) {
+    folderIndex_.emplace_back(folderNames_[i].folderId, static_cast<uint32_t>(i));
+  }
+  std::sort(folderIndex_.begin(), folderIndex_.end());
   parentIndexValid_ = true;
 }
 
@@ -461,15 +469,27 @@ int ScanLog::GetAncestors(const FoundFileRecord& record, std::vector<FoundFileRe
 
     FoundFileRecord folder;
     bool found = false;
-    for (const DirInfoEntry& entry : folderNames_) {
-      if (entry.folderId == folderId) {
-        folder.isDirectory = 1;
-        folder.itemKey = entry.folderId;
-        folder.recordIndex = entry.recordNumber;
-        folder.SetName(entry.name);
-        found = true;
+    // The first table entry for the id, except that one whose own record sits
+    // one level above the parent key is preferred: FAT folder ids are cluster
+    // numbers, and a lost folder at another depth may reuse one.
+    const DirInfoEntry* chosen = nullptr;
+    const uint64_t wantedDepth = (parentKey >> 32) == 0 ? 0 : (parentKey >> 32) - 1;
+    for (auto it = std::lower_bound(folderIndex_.begin(), folderIndex_.end(), std::make_pair(folderId, 0u));
+         it != folderIndex_.end() && it->first == folderId; ++it) {
+      const DirInfoEntry& entry = folderNames_[it->second];
+      if (chosen == nullptr) chosen = &entry;
+      const uint32_t n = entry.recordNumber;
+      if (n < parentOf_.size() && parentOf_[n] != kNoParent && (parentOf_[n] >> 32) == wantedDepth) {
+        chosen = &entry;
         break;
       }
+    }
+    if (chosen != nullptr) {
+      folder.isDirectory = 1;
+      folder.itemKey = chosen->folderId;
+      folder.recordIndex = chosen->recordNumber;
+      folder.SetName(chosen->name);
+      found = true;
     }
     if (!found) {
       // No name in the table: look for the folder's own record.
@@ -549,10 +569,7 @@ int ScanLog::SearchByExtension(std::string_view extensions, std::vector<FoundFil
     }
   }
   ::close(fd);
-  std::vector<FoundFileRecord> added(std::make_move_iterator(out.begin() + first), std::make_move_iterator(out.end()));
-  out.resize(first);
-  SortFoundRecords(added);
-  out.insert(out.end(), added.begin(), added.end());
+  SortFoundRecords(out.begin() + static_cast<ptrdiff_t>(first), out.end());
   return result;
 }
 
@@ -574,6 +591,8 @@ int ScanLog::Close() {
   folderNames_.clear();
   parentOf_.clear();
   parentOf_.shrink_to_fit();
+  folderIndex_.clear();
+  folderIndex_.shrink_to_fit();
   parentIndexValid_ = false;
   indexDirty_ = false;
   return result;

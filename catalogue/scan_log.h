@@ -124,11 +124,14 @@ class ScanLog {
   bool indexDirty_ = false;
   // record number -> first key whose list holds it; built on demand for GetAncestors.
   std::vector<uint64_t> parentOf_;
+  // (folder id, position in folderNames_), sorted: finds a folder's names without a table walk.
+  std::vector<std::pair<uint32_t, uint32_t>> folderIndex_;
   bool parentIndexValid_ = false;
 };
 
 // File-before-folder, then case-insensitive (ASCII) byte order of names: the
 // order of every listing and search result. Stable sort.
 void SortFoundRecords(std::vector<FoundFileRecord>& records);
+void SortFoundRecords(std::vector<FoundFileRecord>::iterator first, std::vector<FoundFileRecord>::iterator last);
 
 }  // namespace kestrel
