@@ -8,5 +8,7 @@ namespace kestrel::cli {
 // Registers the subcommand; the callback stores the exit code in exitCode.
 void AddProbeCommand(CLI::App& app, int& exitCode);
 void AddIdentifyCommand(CLI::App& app, int& exitCode);
+void AddScanCommand(CLI::App& app, int& exitCode);
+void AddRecoverCommand(CLI::App& app, int& exitCode);
 
 }  // namespace kestrel::cli

@@ -10,6 +10,8 @@ int main(int argc, char** argv) {
   int exitCode = kestrel::cli::kExitOk;
   kestrel::cli::AddProbeCommand(app, exitCode);
   kestrel::cli::AddIdentifyCommand(app, exitCode);
+  kestrel::cli::AddScanCommand(app, exitCode);
+  kestrel::cli::AddRecoverCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "engines/fast_ext_recovery.h"
+#include "engines/fast_fat_recovery.h"
 #include "engines/fast_ntfs_recovery.h"
 #include "platform/error_codes.h"
 #include "storage/sector_device.h"
@@ -51,7 +52,7 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, boo
   }
   switch (kind) {
     case FileSystemKind::kNtfs: return std::make_unique<CFastNtfsRecovery>();
-    case FileSystemKind::kFat:
+    case FileSystemKind::kFat: return std::make_unique<CFastFatRecovery>();
     case FileSystemKind::kExt: return std::make_unique<CFastExtRecovery>();
     case FileSystemKind::kUnrecognised: break;
   }

@@ -1,0 +1,68 @@
+#include "app/recovery_destination.h"
+
+#include <string>
+
+#include "catalogue/categories.h"
+#include "engines/file_recovery_parse.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr size_t kMaxComponentBytes = 255;
+
+// Cuts text to at most bytes without splitting a UTF-8 character.
+std::string CutUtf8(std::string text, size_t bytes) {
+  if (text.size() <= bytes) return text;
+  size_t length = bytes;
+  while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
+  text.resize(length);
+  return text;
+}
+
+std::string Compose(const std::string& base, const std::string& suffix, const std::string& extension) {
+  size_t room = kMaxComponentBytes > suffix.size() + extension.size()
+                    ? kMaxComponentBytes - suffix.size() - extension.size()
+                    : 0;
+  return CutUtf8(base, room) + suffix + extension;
+}
+
+bool Taken(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
+}
+
+}  // namespace
+
+std::string SafeComponent(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c == '/' || static_cast<unsigned char>(c) < 0x20) c = '_';
+  }
+  if (out.empty() || out == "." || out == "..") return "_";
+  return out;
+}
+
+std::filesystem::path FreeDestination(const std::filesystem::path& path) {
+  std::string name = path.filename().string();
+  std::string base = name, extension;
+  if (size_t dot = name.rfind('.'); dot != std::string::npos) {
+    base = name.substr(0, dot);
+    extension = name.substr(dot);
+  }
+  std::filesystem::path folder = path.parent_path();
+  std::filesystem::path candidate = folder / Compose(base, "", extension);
+  for (int n = 1; Taken(candidate); ++n) {
+    candidate = folder / Compose(base, "(" + std::to_string(n) + ")", extension);
+  }
+  return candidate;
+}
+
+std::filesystem::path RecoveryDestination(const std::filesystem::path& root, const FoundFileRecord& record) {
+  std::string name = SafeComponent(record.Name());
+  return FreeDestination(root / std::string(FileCategory(name)) / name);
+}
+
+int32_t RootDepth(const std::filesystem::path& root) { return CountSeparators(root.string()); }
+
+}  // namespace kestrel

@@ -1,0 +1,30 @@
+// Where one recovered item goes: <root>/<category>/<name>, and "(n)" before
+// the extension while that name is taken, so nothing recovered earlier is
+// ever written over.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+
+#include "engines/found_file_record.h"
+
+namespace kestrel {
+
+// root / FileCategory(name) / name, made unique with FreeDestination.
+std::filesystem::path RecoveryDestination(const std::filesystem::path& root, const FoundFileRecord& record);
+
+// path itself when nothing exists there, else "<base>(1)<ext>", "<base>(2)<ext>"...
+// in the same folder (ext from the last '.', "IMG_1.JPG" -> "IMG_1(1).JPG").
+// A name is kept within 255 bytes by shortening its base.
+std::filesystem::path FreeDestination(const std::filesystem::path& path);
+
+// One path component from a found name: '/' and control characters become
+// '_', and "", "." and ".." become "_".
+std::string SafeComponent(std::string_view name);
+
+// Separators in the root, its last character not counted: the rootDepth that
+// RecoverItem takes.
+int32_t RootDepth(const std::filesystem::path& root);
+
+}  // namespace kestrel

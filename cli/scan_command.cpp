@@ -1,0 +1,109 @@
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "catalogue/categories.h"
+#include "cli/commands.h"
+#include "cli/scan_session.h"
+
+namespace kestrel::cli {
+
+namespace {
+
+// Found names are UTF-8 but may hold anything; keep one record per line.
+std::string TsvField(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '_';
+  }
+  return out;
+}
+
+constexpr std::string_view kCategories[] = {"photo", "audio", "video", "document", "archive", "others"};
+
+}  // namespace
+
+void AddScanCommand(CLI::App& app, int& exitCode) {
+  auto* command = app.add_subcommand("scan", "Fast-scan a source and summarise the deleted files found");
+  struct Options {
+    std::string source;
+    bool list = false;
+    bool json = false;
+  };
+  auto options = std::make_shared<Options>();
+  command->add_option("SOURCE", options->source, "Image file or block device")->required();
+  command->add_flag("--list", options->list,
+                    "One found record per line: path, name, size, modified, deleted, contentValid, engineKind");
+  command->add_flag("--json", options->json, "Print the summary (and the list) as JSON");
+  command->callback([options, &exitCode] {
+    Source source;
+    int error = ResolveSource(options->source, source);
+    if (error != 0) {
+      PrintSourceError(options->source, error);
+      exitCode = kExitUsage;
+      return;
+    }
+    std::unique_ptr<IFileRecoveryParse> engine;
+    exitCode = RunScan(source, ScanOptions{}, engine);
+    if (exitCode != kExitOk) return;
+    std::vector<FoundItem> found;
+    error = CollectFound(*engine, found);
+    if (error != 0) {
+      PrintSourceError(options->source, error);
+      exitCode = kExitUsage;
+      return;
+    }
+    std::map<std::string_view, uint64_t> byCategory;
+    for (auto category : kCategories) byCategory[category] = 0;
+    uint64_t files = 0, folders = 0;
+    for (const FoundItem& item : found) {
+      if (item.record.IsDirectory()) {
+        ++folders;
+      } else {
+        ++files;
+        ++byCategory[FileCategory(item.record.Name())];
+      }
+    }
+    if (options->json) {
+      nlohmann::ordered_json doc;
+      doc["source"] = options->source;
+      doc["files"] = files;
+      doc["folders"] = folders;
+      for (auto category : kCategories) doc["categories"][std::string(category)] = byCategory[category];
+      if (options->list) {
+        doc["records"] = nlohmann::ordered_json::array();
+        for (const FoundItem& item : found) {
+          const FoundFileRecord& r = item.record;
+          doc["records"].push_back({{"path", item.folder},
+                                    {"name", std::string(r.Name())},
+                                    {"size", r.size},
+                                    {"modified", TimeText(r.modified)},
+                                    {"deleted", r.isDeleted},
+                                    {"contentValid", r.contentValid},
+                                    {"engineKind", r.engineKind},
+                                    {"isDirectory", r.isDirectory}});
+        }
+      }
+      std::printf("%s\n", doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+      return;
+    }
+    if (options->list) {
+      for (const FoundItem& item : found) {
+        const FoundFileRecord& r = item.record;
+        std::printf("%s\t%s\t%llu\t%s\t%u\t%u\t%u\n", TsvField(item.folder).c_str(), TsvField(r.Name()).c_str(),
+                    static_cast<unsigned long long>(r.size), TimeText(r.modified).c_str(), r.isDeleted,
+                    r.contentValid, r.engineKind);
+      }
+      return;
+    }
+    std::printf("Found %llu files in %llu folders\n", static_cast<unsigned long long>(files),
+                static_cast<unsigned long long>(folders));
+    for (auto category : kCategories) {
+      std::printf("  %-9s %llu\n", std::string(category).c_str(),
+                  static_cast<unsigned long long>(byCategory[category]));
+    }
+  });
+}
+
+}  // namespace kestrel::cli
