@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engines/fresh_store_name.h"
 #include "engines/scan_log_paths.h"
 #include "platform/error_codes.h"
 
@@ -183,11 +184,26 @@ int CFastNtfsRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressC
 }
 
 int CFastNtfsRecovery::Scan(const std::optional<std::string>& storeName) {
+  if (log_) log_->Close();
   log_ = std::make_unique<ScanLog>();
   log_->SetSearchCallback(searchCallback_, searchUser_);
-  if (storeName) return log_->Open(*storeName);
-  int error = log_->Open(FastStoreName(int64_t(partitionStart_), LocalTimeNow()));
-  if (error != kSuccess) return error;
+  if (storeName) {
+    // Reopening a saved scan: the source is not read.
+    int error = log_->Open(*storeName);
+    if (error != kSuccess) log_.reset();
+    return error;
+  }
+  if (!opened_) {
+    log_.reset();
+    return kErrInvalidParameter;
+  }
+  // Two sources starting at the same sector in the same minute must not share a store.
+  std::filesystem::path folder = CurrentScanFolder();
+  std::string name = FreshStoreName(FastStoreName(int64_t(partitionStart_), LocalTimeNow()), folder);
+  if (int error = log_->Open(name, folder); error != kSuccess) {
+    log_.reset();
+    return error;
+  }
   return ScanMft();
 }
 

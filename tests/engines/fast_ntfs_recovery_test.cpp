@@ -1,0 +1,204 @@
+// The fast NTFS engine on volumes made by mkntfs and ntfs-3g (see
+// tools/images/make-ntfs-images.sh): what a scan lists, and what comes back.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "engines/fast_ntfs_recovery.h"
+#include "platform/error_codes.h"
+#include "support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+using test::TestImage;
+
+// path (as recovered with --keep-paths) -> sha256, from <image>-expected.txt
+std::map<std::string, std::string> Expected(const std::string& image) {
+  std::ifstream in(fs::path(KESTREL_TEST_DATA_DIR) / (image + "-expected.txt"));
+  std::map<std::string, std::string> out;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.size() > 66) out[line.substr(66)] = line.substr(0, 64);
+  }
+  return out;
+}
+
+struct Listed {
+  FoundFileRecord record;
+  int32_t level = 0;  // the level its children are listed with (folders)
+};
+
+// Every record reachable from the root, by its path.
+void Walk(CFastNtfsRecovery& engine, const FoundFileRecord* dir, int32_t level, const std::string& prefix,
+          std::map<std::string, Listed>& out) {
+  std::vector<FoundFileRecord> children;
+  ASSERT_EQ(engine.ListChildren(dir, level, children), kSuccess);
+  for (const auto& child : children) {
+    std::string path = prefix + std::string(child.Name());
+    out[path] = {child, level + 1};
+    if (child.IsDirectory() && level < 64) Walk(engine, &child, level + 1, path + "/", out);
+  }
+}
+
+class ScannedImage {
+ protected:
+  void ScanImage(const std::string& name) {
+    ASSERT_EQ(engine_.OpenImage(TestImage(name + ".img"), 0), kSuccess);
+    ASSERT_EQ(engine_.Scan(std::nullopt), kSuccess);
+    Walk(engine_, nullptr, 0, "", listed_);
+  }
+  CFastNtfsRecovery engine_;
+  std::map<std::string, Listed> listed_;
+};
+
+class FastNtfsImage : public ::testing::TestWithParam<std::string>, public ScannedImage {
+ protected:
+  void SetUp() override { ScanImage(GetParam()); }
+};
+
+TEST_P(FastNtfsImage, ListsEveryDeletedFileUnderItsFolderPath) {
+  for (const auto& [path, sha] : Expected(GetParam())) {
+    EXPECT_TRUE(listed_.count(path)) << path;
+  }
+}
+
+TEST_P(FastNtfsImage, NeverListsSystemRecordsOrLiveFiles) {
+  for (const auto& [path, item] : listed_) {
+    if (item.record.IsDirectory()) continue;
+    EXPECT_GE(item.record.itemKey, 12u) << path;
+    // Besides the expected files only those deleted (and written over) while the image was made.
+    EXPECT_TRUE(Expected(GetParam()).count(path) || path.find("filler") != std::string::npos ||
+                path == "keep/ballast.bin")
+        << path;
+  }
+}
+
+TEST_P(FastNtfsImage, RecoversEveryFileByteExact) {
+  TempDir out;
+  auto expected = Expected(GetParam());
+  for (const auto& [path, sha] : expected) {
+    auto it = listed_.find(path);
+    if (it == listed_.end()) continue;  // reported by the listing test
+    fs::path target = out.path() / path;
+    EXPECT_EQ(engine_.RecoverItem(&it->second.record, target, 0), kSuccess) << path;
+    EXPECT_EQ(test::Sha256Hex(target), sha) << path;
+  }
+}
+
+TEST_P(FastNtfsImage, RecoversAFolderWithItsSubfolders) {
+  // The top folder of the first expected path that has one.
+  std::string top;
+  for (const auto& [path, sha] : Expected(GetParam())) {
+    if (auto slash = path.find('/'); slash != std::string::npos) {
+      top = path.substr(0, slash);
+      break;
+    }
+  }
+  ASSERT_TRUE(listed_.count(top));
+  TempDir out;
+  fs::path target = out.path() / top;
+  // The recovery root is out: a folder in the root is listed at level separators(target) - separators(out).
+  int32_t rootDepth = CountSeparators(out.path().string() + "/x") - 1;
+  ASSERT_EQ(engine_.RecoverItem(&listed_[top].record, target, rootDepth), kSuccess);
+  for (const auto& [path, sha] : Expected(GetParam())) {
+    if (path.rfind(top + "/", 0) != 0) continue;
+    EXPECT_EQ(test::Sha256Hex(out.path() / path), sha) << path;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, FastNtfsImage, ::testing::Values("ntfs-main", "ntfs-4k", "ntfs-512"));
+
+class FastNtfsMain : public ::testing::Test, public ScannedImage {
+ protected:
+  void SetUp() override { ScanImage("ntfs-main"); }
+};
+
+TEST_F(FastNtfsMain, ShowsTheWin32NameNotTheDosName) {
+  EXPECT_TRUE(listed_.count("docs/longfilename document.txt"));
+  for (const auto& [path, item] : listed_) EXPECT_EQ(path.find("LONGFI~1"), std::string::npos) << path;
+}
+
+TEST_F(FastNtfsMain, PutsAFileWhoseFolderRecordWasReusedIntoALostFolder) {
+  const Listed* lost = nullptr;
+  for (const auto& [path, item] : listed_) {
+    if (path.rfind("LostFolder", 0) == 0 && path.find('/') == std::string::npos) lost = &item;
+  }
+  ASSERT_NE(lost, nullptr);
+  EXPECT_EQ(lost->record.clusterBytes, -1);
+  EXPECT_EQ(std::string(lost->record.Name()), "LostFolder" + std::to_string(lost->record.itemKey));
+  EXPECT_TRUE(listed_.count(std::string(lost->record.Name()) + "/victim.bin"));
+}
+
+TEST_F(FastNtfsMain, SaysHowEachFileIsStored) {
+  EXPECT_EQ(engine_.ItemFlags(listed_.at("docs/secret.txt").record), kItemEncrypted);
+  EXPECT_EQ(engine_.ItemFlags(listed_.at("packed/text.txt").record), kItemCompressed);
+  EXPECT_EQ(engine_.ItemFlags(listed_.at("docs/sparse.bin").record), kItemSparse);
+  EXPECT_EQ(engine_.ItemFlags(listed_.at("docs/notes.txt").record), 0u);
+}
+
+TEST_F(FastNtfsMain, GivesPathsOfNestedFiles) {
+  std::string path;
+  ASSERT_EQ(engine_.GetItemPath(&listed_.at("docs/deep/er/nested.txt").record, path), kSuccess);
+  EXPECT_EQ(path, "docs/deep/er/");
+  ASSERT_EQ(engine_.GetItemPath(&listed_.at("docs/notes.txt").record, path), kSuccess);
+  EXPECT_EQ(path, "docs/");
+}
+
+TEST_F(FastNtfsMain, PreviewsPicturesIntoAFileAndTextIntoTheBuffer) {
+  auto expected = Expected("ntfs-main");
+  fs::path temp;
+  std::vector<uint8_t> buffer;
+  uint32_t size = 0;
+  ASSERT_EQ(engine_.ExtractPreview(&listed_.at("photos/big.jpg").record, temp, buffer, size, nullptr, nullptr),
+            kSuccess);
+  EXPECT_EQ(temp.filename(), "tmp.jpg");
+  EXPECT_EQ(test::Sha256Hex(temp), expected.at("photos/big.jpg"));
+  EXPECT_EQ(size, 0u);
+
+  // A compressed text file, cut to the buffer's size.
+  fs::path none;
+  size = 100000;
+  ASSERT_EQ(engine_.ExtractPreview(&listed_.at("packed/text.txt").record, none, buffer, size, nullptr, nullptr),
+            kSuccess);
+  EXPECT_TRUE(none.empty());
+  ASSERT_EQ(size, 100000u);
+  std::string start(buffer.begin(), buffer.begin() + 20);
+  EXPECT_EQ(start, "packed line 0: the q");
+}
+
+TEST_F(FastNtfsMain, MapsFreeClustersWhereDeletedFilesLie) {
+  ASSERT_EQ(engine_.BuildClusterMap(), kSuccess);
+  const auto& g = engine_.geometry();
+  std::vector<std::pair<uint64_t, uint64_t>> free;
+  uint64_t start = 0, length = 0;
+  for (int guard = 0; guard < 100000; ++guard) {
+    ASSERT_EQ(engine_.NextFreeExtent(start, length), 1);
+    if (length == 0) break;
+    free.emplace_back(start, length);
+    start += length;
+  }
+  ASSERT_FALSE(free.empty());
+  auto isFree = [&](uint64_t sector) {
+    for (auto [s, l] : free) {
+      if (sector >= s && sector < s + l) return true;
+    }
+    return false;
+  };
+  uint64_t spc = g.sectorsPerCluster;
+  EXPECT_FALSE(isFree(g.mftCluster * spc));  // the MFT is in use
+  EXPECT_FALSE(isFree(0));                   // so is the boot sector
+  uint64_t volumeSectors = g.totalSectors;
+  for (size_t i = 0; i < free.size(); ++i) {
+    EXPECT_EQ(free[i].first % spc, 0u);
+    EXPECT_LE(free[i].first + free[i].second, volumeSectors + 1);
+    if (i > 0) EXPECT_GT(free[i].first, free[i - 1].first + free[i - 1].second);  // runs are maximal
+  }
+}
+
+}  // namespace
+}  // namespace kestrel
