@@ -6,6 +6,7 @@
 #include "catalogue/categories.h"
 #include "cli/commands.h"
 #include "cli/scan_session.h"
+#include "engines/found_item_details.h"
 
 namespace kestrel::cli {
 
@@ -18,6 +19,20 @@ std::string TsvField(std::string_view text) {
     if (static_cast<unsigned char>(c) < 0x20) c = '_';
   }
   return out;
+}
+
+// How a file's data is stored, when its engine can tell: "encrypted" (copied
+// as stored, still encrypted), "compressed", "sparse", joined by ','; "-" otherwise.
+std::string StorageText(IFileRecoveryParse& engine, const FoundFileRecord& record) {
+  auto* details = dynamic_cast<IFoundItemDetails*>(&engine);
+  uint32_t flags = details && !record.IsDirectory() ? details->ItemFlags(record) : 0;
+  std::string text;
+  if (flags & kItemEncrypted) text += "encrypted,";
+  if (flags & kItemCompressed) text += "compressed,";
+  if (flags & kItemSparse) text += "sparse,";
+  if (text.empty()) return "-";
+  text.pop_back();
+  return text;
 }
 
 constexpr std::string_view kCategories[] = {"photo", "audio", "video", "document", "archive", "others"};
@@ -34,7 +49,8 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<Options>();
   command->add_option("SOURCE", options->source, "Image file or block device")->required();
   command->add_flag("--list", options->list,
-                    "One found record per line: path, name, size, modified, deleted, contentValid, engineKind");
+                    "One found record per line: path, name, size, modified, deleted, contentValid, engineKind, "
+                    "storage (encrypted/compressed/sparse or -)");
   command->add_flag("--json", options->json, "Print the summary (and the list) as JSON");
   command->callback([options, &exitCode] {
     Source source;
@@ -82,7 +98,8 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
                                     {"deleted", r.isDeleted},
                                     {"contentValid", r.contentValid},
                                     {"engineKind", r.engineKind},
-                                    {"isDirectory", r.isDirectory}});
+                                    {"isDirectory", r.isDirectory},
+                                    {"storage", StorageText(*engine, r)}});
         }
       }
       std::printf("%s\n", doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
@@ -91,9 +108,9 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
     if (options->list) {
       for (const FoundItem& item : found) {
         const FoundFileRecord& r = item.record;
-        std::printf("%s\t%s\t%llu\t%s\t%u\t%u\t%u\n", TsvField(item.folder).c_str(), TsvField(r.Name()).c_str(),
-                    static_cast<unsigned long long>(r.size), TimeText(r.modified).c_str(), r.isDeleted,
-                    r.contentValid, r.engineKind);
+        std::printf("%s\t%s\t%llu\t%s\t%u\t%u\t%u\t%s\n", TsvField(item.folder).c_str(),
+                    TsvField(r.Name()).c_str(), static_cast<unsigned long long>(r.size), TimeText(r.modified).c_str(),
+                    r.isDeleted, r.contentValid, r.engineKind, StorageText(*engine, r).c_str());
       }
       return;
     }
