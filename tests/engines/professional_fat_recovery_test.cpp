@@ -4,6 +4,7 @@
 
 #include "engines/fat_dir_sectors.h"
 #include "engines/professional_fat_recovery.h"
+#include "engines/scan_log_paths.h"
 #include "platform/byte_view.h"
 #include "support/test_support.h"
 
@@ -42,6 +43,7 @@ class DeepFat : public ::testing::Test {
     image_ = dir_ / "zeros.img";
     test::WriteFile(image_, std::vector<uint8_t>(3 * 1024 * 1024, 0));
     ASSERT_EQ(fat_.OpenImage(image_, 0), 0);
+    StartNewScanFolder();  // a store of its own, whatever ran in this minute before
     ASSERT_EQ(fat_.BeginScan(std::nullopt), 0);
     fat_.ReadBootSector();
   }
