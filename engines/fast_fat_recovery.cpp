@@ -306,16 +306,23 @@ uint32_t CFastFatRecovery::SearchDirectoryHighWord(uint32_t low) {
 
 uint32_t CFastFatRecovery::SearchFileHighWord(uint32_t low, const std::string& extension) {
   std::vector<uint8_t> sector(static_cast<size_t>(bytesPerSector_));
-  for (uint32_t high = 0; high < kHighWordsTried; ++high) {
-    uint64_t cluster = (uint64_t(high) << 16) | low;
-    if (cluster < 2) continue;
-    if (!geometry_.IsValidCluster(cluster)) break;
-    uint64_t relative = geometry_.ClusterSector(uint32_t(cluster));
-    uint32_t got = 0;
-    if (ReadRelative(relative, 1, sector.data(), got) != kSuccess) continue;
-    if (CheckFirstSector(ByteView(sector.data(), got), extension, signatureSource_, partitionStart_ + relative,
-                         scratch_) == 1) {
-      return uint32_t(cluster);
+  // A deleted file's first cluster is free unless it was reused, so free
+  // candidates are tried first: for a type without a content check every
+  // candidate passes, and only the free one is likely to be the file.
+  for (bool freeOnly : {true, false}) {
+    for (uint32_t high = 0; high < kHighWordsTried; ++high) {
+      uint64_t cluster = (uint64_t(high) << 16) | low;
+      if (cluster < 2) continue;
+      if (!geometry_.IsValidCluster(cluster)) break;
+      uint32_t entry = 0;
+      if (freeOnly && (fat_.Entry(uint32_t(cluster), entry) != kSuccess || entry != 0)) continue;
+      uint64_t relative = geometry_.ClusterSector(uint32_t(cluster));
+      uint32_t got = 0;
+      if (ReadRelative(relative, 1, sector.data(), got) != kSuccess) continue;
+      if (CheckFirstSector(ByteView(sector.data(), got), extension, signatureSource_, partitionStart_ + relative,
+                           scratch_) == 1) {
+        return uint32_t(cluster);
+      }
     }
   }
   return low;

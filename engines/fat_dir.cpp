@@ -152,7 +152,11 @@ uint8_t ShortNameChecksum(ByteView e) {
 }
 
 std::string ShortNameText(ByteView e) {
+  // Windows NT and Linux keep an all-lowercase base or extension as flags in
+  // byte 12; without them the stored upper case is the name's case.
+  const uint8_t caseFlags = e.u8(12);
   auto piece = [&](size_t from, size_t count) {
+    bool lower = from == 0 ? (caseFlags & 0x08) != 0 : (caseFlags & 0x10) != 0;
     std::string text;
     size_t end = from + count;
     while (end > from && e.u8(end - 1) == ' ') --end;
@@ -162,7 +166,7 @@ std::string ShortNameText(ByteView e) {
         text += '!';
       } else if (i == 0 && b == 0x05) {
         AppendUtf8(text, kCp437High[0xE5 - 0x80]);
-      } else if (b >= 'A' && b <= 'Z') {
+      } else if (lower && b >= 'A' && b <= 'Z') {
         text += char(b - 'A' + 'a');
       } else if (b >= 0x80) {
         AppendUtf8(text, kCp437High[b - 0x80]);

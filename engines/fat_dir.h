@@ -65,8 +65,8 @@ std::optional<uint64_t> CalendarToFileTime(int year, int month, int day, int hou
 uint8_t ShortNameChecksum(ByteView entry);
 
 // The short name as text: base, "." and extension with padding removed,
-// letters lowered, OEM bytes (code page 437) turned into UTF-8. A deleted
-// entry's lost first byte shows as "!".
+// lowered where the entry's case flags (byte 12) say so, OEM bytes (code page
+// 437) turned into UTF-8. A deleted entry's lost first byte shows as "!".
 std::string ShortNameText(ByteView entry);
 
 // Gathers the long-name parts that precede a short entry. Feed every
