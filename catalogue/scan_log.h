@@ -46,7 +46,8 @@ class ScanLog {
 
   // Copies record into the write buffer as the next record, setting its
   // recordIndex to the record number (position in the file, 1-based). When the
-  // buffer is full it is written out first. 0 or the write error.
+  // buffer is full it is written out first. 0, the write error, or 112 when
+  // the store already holds 2^32 - 1 records.
   int AppendRecord(FoundFileRecord& record);
 
   // Adds recordNumber to the children of parentKey (a DirectoryKey::Packed()).
