@@ -196,7 +196,10 @@ TEST_F(FastNtfsMain, MapsFreeClustersWhereDeletedFilesLie) {
   for (size_t i = 0; i < free.size(); ++i) {
     EXPECT_EQ(free[i].first % spc, 0u);
     EXPECT_LE(free[i].first + free[i].second, volumeSectors + 1);
-    if (i > 0) EXPECT_GT(free[i].first, free[i - 1].first + free[i - 1].second);  // runs are maximal
+    // Runs are maximal: two never touch.
+    if (i > 0) {
+      EXPECT_GT(free[i].first, free[i - 1].first + free[i - 1].second);
+    }
   }
 }
 
