@@ -45,6 +45,7 @@ void ProgressLine::Clear() {
 }
 
 int RunScan(const Source& source, const ScanOptions& options, std::unique_ptr<IFileRecoveryParse>& engine) {
+  if (options.deep) return RunDeepScan(source, options.resume, engine);
   engine = CreateEngine(source, options.deep);
   if (!engine) {
     std::vector<uint8_t> probe;
@@ -76,7 +77,7 @@ int CollectFound(IFileRecoveryParse& engine, std::vector<FoundItem>& out) {
     int32_t level;
   };
   std::deque<Folder> queue{{true, {}, 0}};
-  std::set<std::pair<uint32_t, int32_t>> seen;
+  std::set<std::pair<uint64_t, int32_t>> seen;  // (engine, folder id), level
   while (!queue.empty()) {
     Folder folder = queue.front();
     queue.pop_front();
@@ -91,7 +92,7 @@ int CollectFound(IFileRecoveryParse& engine, std::vector<FoundItem>& out) {
       out.push_back(item);
       // Folder keys carry their depth; one met twice is a loop in the index.
       if (child.IsDirectory() && folder.level + 1 < kMaxFolderDepth &&
-          seen.insert({child.itemKey, folder.level + 1}).second) {
+          seen.insert({uint64_t(child.engineKind) << 32 | child.itemKey, folder.level + 1}).second) {
         queue.push_back({false, child, folder.level + 1});
       }
     }

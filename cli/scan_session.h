@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/deep_scan.h"
 #include "cli/source.h"
 #include "engines/file_recovery_parse.h"
 
@@ -16,6 +17,7 @@ namespace kestrel::cli {
 
 struct ScanOptions {
   bool deep = false;
+  ResumeChoice resume = ResumeChoice::kAsk;  // deep scans only
 };
 
 // Resolves nothing: source must be resolved. Creates the engine and scans.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "engines/fast_ext_recovery.h"
+#include "engines/professional_recovery.h"
 #include "engines/fast_fat_recovery.h"
 #include "engines/fast_ntfs_recovery.h"
 #include "platform/error_codes.h"
@@ -45,11 +46,9 @@ int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, std::vector<ui
 }
 
 std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, bool deep) {
-  if (deep) {
-    // The deep composite arrives with the deep-scan engines; until then a deep
-    // scan of any volume has nothing to read it with but the placeholder.
-    return std::make_unique<CFastExtRecovery>();
-  }
+  // Every deep scan gets the composite, whatever the volume holds (an
+  // unformatted, damaged or encrypted one included).
+  if (deep) return std::make_unique<CProfessionalRecovery>();
   switch (kind) {
     case FileSystemKind::kNtfs: return std::make_unique<CFastNtfsRecovery>();
     case FileSystemKind::kFat: return std::make_unique<CFastFatRecovery>();

@@ -1,0 +1,111 @@
+// The deep scan: one fast scan, then a single pass over the source (or over
+// its free clusters only, when the fast engine can map them) in which every
+// sector goes to exactly one consumer: the deep NTFS member (file records),
+// the deep FAT member (directory sectors) or the carving engine. Its progress
+// is kept in the scan history, so an interrupted scan can be resumed.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engines/file_recovery_parse.h"
+#include "engines/file_type_recovery.h"
+#include "engines/professional_fat_recovery.h"
+#include "engines/professional_ntfs_recovery.h"
+#include "engines/scan_history.h"
+#include "storage/sector_device.h"
+
+namespace kestrel {
+
+// One stretch of the pass, in sectors relative to the source's first sector.
+struct ScanRange {
+  uint64_t start = 0;
+  uint64_t length = 0;
+};
+
+class CProfessionalRecovery final : public IFileRecoveryParse {
+ public:
+  CProfessionalRecovery();
+  ~CProfessionalRecovery() override;
+
+  int OpenImage(const std::filesystem::path& image, uint16_t letter) override;
+  int OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter) override;
+  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
+  int Scan(const std::optional<std::string>& storeName) override;
+  int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
+  int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
+  uint64_t GetFoundCount() override;
+  int GetItemPath(const FoundFileRecord* record, std::string& out) override;
+  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
+  int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
+  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
+  int BuildClusterMap() override { return 0; }
+  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
+                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
+
+  // A saved, unfinished deep scan of this source was found at open: Scan
+  // continues it unless DiscardSavedScan is called first.
+  bool HasResumableScan() const { return resume_; }
+  const ScanHistoryEntry& savedScan() const { return saved_; }
+  void DiscardSavedScan();
+  // The last Scan stopped during its sector pass and recorded where.
+  bool lastScanSaved() const { return lastScanSaved_; }
+
+  // For tests and the CLI: what the last Scan covered.
+  uint64_t passTotal() const { return passTotal_; }
+  bool passUsedFreeExtents() const { return useFreeExtents_; }
+  IFileRecoveryParse* fastEngine() { return fast_.get(); }
+  CProfessionalFatRecovery& fatMember() { return fat_; }
+  CProfessionalNtfsRecovery& ntfsMember() { return ntfs_; }
+  CFileTypeRecovery& carver() { return carver_; }
+
+ private:
+  IFileRecoveryParse* EngineFor(uint32_t engineKind);
+  int RunPass(const std::vector<ScanRange>& ranges, size_t firstRange, uint64_t firstPosition,
+              ScanResumeState& state);
+  int DispatchBlock(const uint8_t* data, uint32_t sectors, uint64_t firstAbsolute, uint64_t sectorsDone,
+                    int64_t& overrun);
+  uint64_t FoundNow();
+  void RecordState(const ScanResumeState& state, const std::filesystem::path& folder);
+  ScanSourceIdentity Identity() const;
+
+  SectorDevice device_;
+  uint16_t letter_ = 0;
+  int32_t sectorBytes_ = 512;
+  int32_t driveNumber_ = -1;
+  uint64_t firstSector_ = 0;
+  uint64_t sectorCount_ = 0;
+  std::filesystem::path imagePath_;
+  bool opened_ = false;
+
+  CProfessionalFatRecovery fat_;
+  CProfessionalNtfsRecovery ntfs_;
+  CFileTypeRecovery carver_;
+  std::unique_ptr<IFileRecoveryParse> fast_;
+
+  ScanProgressCallback progress_ = nullptr;
+  ItemProgressCallback item_ = nullptr;
+  void* user_ = nullptr;
+  int32_t scale_ = 90;
+  SearchProgressCallback searchCallback_ = nullptr;
+  void* searchUser_ = nullptr;
+
+  bool resume_ = false;
+  bool savedFound_ = false;  // an entry exists (finished or not)
+  bool lastScanSaved_ = false;
+  ScanHistoryEntry saved_;
+
+  // pass state
+  uint64_t passTotal_ = 0;
+  bool useFreeExtents_ = false;
+  uint64_t foundBase_ = 0;
+  int32_t remainingSeconds_ = -1;
+  std::vector<uint8_t> recordBuffer_;
+};
+
+}  // namespace kestrel
