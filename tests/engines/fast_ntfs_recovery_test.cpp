@@ -205,3 +205,76 @@ TEST_F(FastNtfsMain, MapsFreeClustersWhereDeletedFilesLie) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// A copy of ntfs-main with damage put in by hand.
+class FastNtfsDamaged : public ::testing::Test, public ScannedImage {
+ protected:
+  void SetUp() override { ScanImage("ntfs-main"); }
+
+  // Offset of a listed file's record in the image.
+  size_t RecordAt(const std::string& path) { return size_t(listed_.at(path).record.entrySector * 512); }
+
+  std::map<std::string, Listed> Rescan(const std::vector<uint8_t>& bytes) {
+    test::WriteFile(dir_ / "damaged.img", bytes);
+    CFastNtfsRecovery engine;
+    std::map<std::string, Listed> listed;
+    EXPECT_EQ(engine.OpenImage(dir_ / "damaged.img", 0), kSuccess);
+    EXPECT_EQ(engine.Scan(std::nullopt), kSuccess);
+    Walk(engine, nullptr, 0, "", listed);
+    return listed;
+  }
+  TempDir dir_;
+};
+
+TEST_F(FastNtfsDamaged, SystemRecordsStayUnlistedEvenWhenMarkedFree) {
+  auto bytes = test::ReadFile(TestImage("ntfs-main.img"));
+  const auto& g = engine_.geometry();
+  size_t mft = size_t(engine_.mftRuns().at(0).lcn * g.clusterBytes);
+  for (size_t n = 1; n < 12; ++n) bytes[mft + n * g.recordBytes + 22] = 0;  // neither in use nor a folder
+  for (const auto& [path, item] : Rescan(bytes)) {
+    if (!item.record.IsDirectory()) EXPECT_GE(item.record.itemKey, 12u) << path;
+    EXPECT_NE(path.find("$"), 0u) << path;
+  }
+}
+
+TEST_F(FastNtfsDamaged, ATornRecordIsListedAsDamagedContent) {
+  auto bytes = test::ReadFile(TestImage("ntfs-main.img"));
+  size_t at = RecordAt("docs/notes.txt");
+  bytes[at + 1022] ^= 0xFF;  // the second stride's tail no longer carries the sequence number
+  auto listed = Rescan(bytes);
+  EXPECT_EQ(listed_.at("docs/notes.txt").record.contentValid, 1u);
+  ASSERT_TRUE(listed.count("docs/notes.txt"));
+  EXPECT_EQ(listed.at("docs/notes.txt").record.contentValid, 0u);
+  EXPECT_EQ(listed.at("docs/longfilename document.txt").record.contentValid, 1u);
+}
+
+TEST_F(FastNtfsDamaged, ACorruptRecordEndsOnlyItself) {
+  auto bytes = test::ReadFile(TestImage("ntfs-main.img"));
+  size_t at = RecordAt("docs/notes.txt");
+  uint16_t first = uint16_t(bytes[at + 20] | (bytes[at + 21] << 8));
+  // The first attribute claims to run far past the record.
+  bytes[at + first + 4] = 0x00;
+  bytes[at + first + 5] = 0x00;
+  bytes[at + first + 6] = 0x01;
+  auto listed = Rescan(bytes);
+  EXPECT_EQ(listed.size(), listed_.size() - 1);
+  EXPECT_FALSE(listed.count("docs/notes.txt"));
+  EXPECT_TRUE(listed.count("docs/deep/er/nested.txt"));
+}
+
+TEST(FastNtfsGeometry, TakesSectorAndRecordSizesFromTheBootSector) {
+  CFastNtfsRecovery large, small;
+  ASSERT_EQ(large.OpenImage(TestImage("ntfs-4k.img"), 0), kSuccess);
+  EXPECT_EQ(large.geometry().bytesPerSector, 4096u);
+  EXPECT_EQ(large.geometry().recordBytes, 4096u);  // one sector per record
+  ASSERT_EQ(small.OpenImage(TestImage("ntfs-512.img"), 0), kSuccess);
+  EXPECT_EQ(small.geometry().clusterBytes, 512u);
+  EXPECT_EQ(small.geometry().recordBytes, 1024u);  // two clusters per record
+  EXPECT_GT(small.mftRecordCount(), 64u);
+}
+
+}  // namespace
+}  // namespace kestrel
