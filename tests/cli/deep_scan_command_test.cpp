@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunCli;
+using test::TempDir;
+
+struct Expected {
+  std::string sha;
+  std::string path;  // as written into the volume
+};
+
+std::vector<Expected> ExpectedFiles(const std::string& image) {
+  std::ifstream in(fs::path(KESTREL_TEST_DATA_DIR) / (image + ".sha256"));
+  std::vector<Expected> out;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.size() > 66) out.push_back({line.substr(0, 64), line.substr(66)});
+  }
+  return out;
+}
+
+// Every recovered file: path relative to the output folder -> SHA-256.
+std::map<std::string, std::string> Recovered(const fs::path& root) {
+  std::map<std::string, std::string> out;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) out[fs::relative(entry.path(), root).string()] = test::Sha256Hex(entry.path());
+  }
+  return out;
+}
+
+bool HasContent(const std::map<std::string, std::string>& recovered, const std::string& sha) {
+  for (const auto& [path, s] : recovered) {
+    if (s == sha) return true;
+  }
+  return false;
+}
+
+// "a/b(1).jpg" -> "a/b.jpg": the recovery gives a second file of one name a number.
+std::string WithoutCopyNumber(std::string path) {
+  size_t dot = path.rfind('.');
+  size_t open = path.rfind('(', dot);
+  if (dot != std::string::npos && open != std::string::npos && path[dot - 1] == ')' && open + 1 < dot - 1 &&
+      path.find_first_not_of("0123456789", open + 1) == dot - 1) {
+    path.erase(open, dot - open);
+  }
+  return path;
+}
+
+// A file recovered under its own name and folders, whatever lost folder
+// stands for the top of its path.
+bool HasNamed(const std::map<std::string, std::string>& recovered, const std::string& tail, const std::string& sha) {
+  for (const auto& [original, s] : recovered) {
+    std::string path = WithoutCopyNumber(original);
+    if (s == sha && (path == tail || path.ends_with("/" + tail))) return true;
+  }
+  return false;
+}
+
+std::string DropTop(const std::string& path) {
+  size_t slash = path.find('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+test::CliResult RecoverDeep(const std::string& image, const fs::path& out) {
+  return RunCli({"recover", "--deep", "--restart", "--types", "all", "--keep-paths", test::TestImage(image).string(),
+                 out.string()});
+}
+
+TEST(DeepScanCommand, FormattedFat32GivesBackFoldersByEntriesAndRootFilesByCarving) {
+  TempDir out;
+  auto result = RecoverDeep("deep-fat32-formatted.img", out.path());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  auto recovered = Recovered(out.path());
+  for (const Expected& e : ExpectedFiles("deep-fat32-formatted.img")) {
+    if (e.path.find('/') == std::string::npos) {
+      // The format wiped the root directory: its photos come back by content.
+      if (e.path.ends_with(".jpg")) EXPECT_TRUE(HasContent(recovered, e.sha)) << e.path;
+      continue;
+    }
+    // The top folder's own entry lay in the wiped root: it shows as a lost
+    // folder, and everything below it keeps its names.
+    EXPECT_TRUE(HasNamed(recovered, DropTop(e.path), e.sha)) << e.path;
+  }
+}
+
+TEST(DeepScanCommand, FormattedNtfsGivesBackEveryFileWithItsPath) {
+  TempDir out;
+  auto result = RecoverDeep("deep-ntfs-formatted.img", out.path());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  auto recovered = Recovered(out.path());
+  for (const Expected& e : ExpectedFiles("deep-ntfs-formatted.img")) {
+    EXPECT_TRUE(HasNamed(recovered, e.path, e.sha)) << e.path;
+  }
+}
+
+TEST(DeepScanCommand, Fat32WithoutBootSectorsIsReadByItsDirectories) {
+  TempDir out;
+  auto result = RecoverDeep("deep-fat32-noboot.img", out.path());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  auto recovered = Recovered(out.path());
+  for (const Expected& e : ExpectedFiles("deep-fat32-noboot.img")) {
+    EXPECT_TRUE(HasNamed(recovered, e.path, e.sha)) << e.path;
+  }
+}
+
+TEST(DeepScanCommand, WholeDiskFindsBothVolumesAndReadsEachFromItsOwnSectors) {
+  TempDir out;
+  auto result = RecoverDeep("deep-disk-mbr.img", out.path());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  auto recovered = Recovered(out.path());
+  for (const Expected& e : ExpectedFiles("deep-disk-mbr.img")) {
+    std::string path = DropTop(e.path);  // "fat/..." or "ntfs/..."
+    // A deleted 8.3 entry has lost its first letter.
+    std::string deleted = path;
+    size_t base = deleted.rfind('/') == std::string::npos ? 0 : deleted.rfind('/') + 1;
+    deleted[base] = '!';
+    EXPECT_TRUE(HasNamed(recovered, path, e.sha) || HasNamed(recovered, deleted, e.sha)) << e.path;
+  }
+}
+
+TEST(DeepScanCommand, ScanListsDeepRecordsAndRefusesConflictingResumeFlags) {
+  auto result = RunCli({"scan", "--deep", "--restart", "--list", test::TestImage("deep-ntfs-formatted.img").string()});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.out.find("DCIM/100CANON/\tIMG_0003.JPG\t"), std::string::npos) << result.out;
+  auto both = RunCli({"scan", "--deep", "--resume", "--restart", test::TestImage("deep-ntfs-formatted.img").string()});
+  EXPECT_EQ(both.exitCode, 2);
+}
+
+}  // namespace
+}  // namespace kestrel
