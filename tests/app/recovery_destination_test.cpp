@@ -1,0 +1,55 @@
+#include "app/recovery_destination.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+FoundFileRecord Named(const std::string& name) {
+  FoundFileRecord r;
+  r.SetName(name);
+  return r;
+}
+
+TEST(RecoveryDestination, SecondCopyOfANameGetsNumberBeforeExtension) {
+  test::TempDir root;
+  auto first = RecoveryDestination(root.path(), Named("IMG_1.JPG"));
+  EXPECT_EQ(first, root / "photo/IMG_1.JPG");
+  std::filesystem::create_directories(first.parent_path());
+  test::WriteFile(first, {1});
+  auto second = RecoveryDestination(root.path(), Named("IMG_1.JPG"));
+  EXPECT_EQ(second, root / "photo/IMG_1(1).JPG");
+  test::WriteFile(second, {2});
+  EXPECT_EQ(RecoveryDestination(root.path(), Named("IMG_1.JPG")), root / "photo/IMG_1(2).JPG");
+}
+
+TEST(RecoveryDestination, CategoryFolders) {
+  test::TempDir root;
+  EXPECT_EQ(RecoveryDestination(root.path(), Named("song.mp3")), root / "audio/song.mp3");
+  EXPECT_EQ(RecoveryDestination(root.path(), Named("report.pdf")), root / "document/report.pdf");
+  EXPECT_EQ(RecoveryDestination(root.path(), Named("notes")), root / "others/notes");
+  EXPECT_EQ(RecoveryDestination(root.path(), Named("data.xyz")), root / "others/data.xyz");
+  EXPECT_EQ(RecoveryDestination(root.path(), Named("../../etc/passwd")), root / "others/.._.._etc_passwd");
+}
+
+TEST(RecoveryDestination, NumberGoesAfterTheLastDotAndNamesStayShortEnough) {
+  test::TempDir root;
+  test::WriteFile(root / "a.tar.gz", {1});
+  EXPECT_EQ(FreeDestination(root / "a.tar.gz"), root / "a.tar(1).gz");
+  test::WriteFile(root / "README", {1});
+  EXPECT_EQ(FreeDestination(root / "README"), root / "README(1)");
+  std::string longName(300, 'x');
+  auto path = FreeDestination(root / (longName + ".jpg"));
+  EXPECT_EQ(path.filename().string().size(), 255u);
+  EXPECT_EQ(path.extension(), ".jpg");
+}
+
+TEST(RecoveryDestination, RootDepthIgnoresTrailingSeparator) {
+  EXPECT_EQ(RootDepth("/out/"), 1);
+  EXPECT_EQ(RootDepth("/out/x"), 2);
+}
+
+}  // namespace
+}  // namespace kestrel
