@@ -15,6 +15,14 @@ namespace {
 // Deeper than any real path; a longer parent chain is damage.
 constexpr size_t kMaxFolderDepth = 1024;
 
+// Most files have no check for their type: their first sector is not worth a read.
+bool HasContentCheck(std::string_view extension) {
+  for (const SignatureRow& row : SignatureTable()) {
+    if (extension == row.extension) return true;
+  }
+  return false;
+}
+
 uint16_t NextSequence(uint16_t sequence) { return sequence == 0xFFFF ? 1 : uint16_t(sequence + 1); }
 
 }  // namespace
@@ -163,7 +171,7 @@ void CFastNtfsRecovery::ParseDeletedRecord(uint64_t number, std::span<uint8_t> b
 
 int CFastNtfsRecovery::ContentCheck(const std::string& name, const NtfsStream& data, uint64_t recordSector) {
   std::string extension = ExtensionOf(name);
-  if (extension.empty() || !data.found || data.realSize == 0) return 1;
+  if (extension.empty() || !HasContentCheck(extension) || !data.found || data.realSize == 0) return 1;
   // Encrypted bytes cannot look like anything; the check would only hide the file.
   if (data.Encrypted()) return 1;
   SignatureSource source;

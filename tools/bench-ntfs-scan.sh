@@ -47,9 +47,16 @@ PY
   mv "$img.part" "$img"
 fi
 
-echo "== scan only (bench_ntfs_scan)"
-/usr/bin/time -v "$build/bench/bench_ntfs_scan" "$img" 2> "$work/time-engine.txt"
-grep -E "Elapsed|Maximum resident" "$work/time-engine.txt"
-echo "== kestrel-cli scan (scan, then the folder walk for the summary)"
+# Drops the image's pages from the page cache (this file only), so a run reads from disk.
+uncache() { python3 -c "import os,sys; fd=os.open(sys.argv[1], os.O_RDONLY); os.fsync(fd); os.posix_fadvise(fd, 0, 0, os.POSIX_FADV_DONTNEED)" "$img"; }
+
+for cache in cold warm; do
+  [ "$cache" = cold ] && uncache
+  echo "== scan only (bench_ntfs_scan), $cache cache"
+  /usr/bin/time -v "$build/bench/bench_ntfs_scan" "$img" 2> "$work/time-engine-$cache.txt"
+  grep -E "Elapsed|Maximum resident" "$work/time-engine-$cache.txt"
+done
+uncache
+echo "== kestrel-cli scan (scan, then the folder walk for the summary), cold cache"
 /usr/bin/time -v "$build/kestrel-cli" scan "$img" 2> "$work/time-cli.txt"
 grep -E "Elapsed|Maximum resident" "$work/time-cli.txt"
