@@ -152,3 +152,32 @@ TEST(JpegEnd, PaddedThumbnailEndDoesNotCutThePicture) {
 
 }  // namespace
 }  // namespace kestrel::test
+
+namespace kestrel::test {
+namespace {
+
+// Damaged copies of the samples (bytes changed near the start, tails cut off):
+// whatever is recognised is never sized past what remains of the source.
+TEST(SignatureSamples, DamagedCopiesNeverSizePastTheSourceEnd) {
+  std::mt19937 random(7);
+  size_t recognised = 0;
+  for (const Expected& sample : kSamples) {
+    std::vector<uint8_t> original = SampleFile(sample.file);
+    for (int round = 0; round < 40; ++round) {
+      std::vector<uint8_t> bytes = original;
+      for (int k = 0; k < 4; ++k) bytes[random() % std::min<size_t>(bytes.size(), 600)] = uint8_t(random());
+      bytes.resize(1 + random() % bytes.size());
+      ImageSource image(bytes);
+      int answer = 0;
+      IdentifyResult result = IdentifyAt(image, 0, &answer);
+      if (answer == kSuccess) {
+        ++recognised;
+        EXPECT_LE(result.size, bytes.size()) << sample.file << " round " << round;
+      }
+    }
+  }
+  EXPECT_GT(recognised, 100u);
+}
+
+}  // namespace
+}  // namespace kestrel::test
