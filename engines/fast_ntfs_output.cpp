@@ -51,8 +51,9 @@ int CFastNtfsRecovery::FindData(const FoundFileRecord& record, NtfsStream& strea
   NtfsRecordHeader header;
   NtfsRecordStatus status = LoadRecord(VolumeOffsetOf(record), bytes, header);
   if (status != NtfsRecordStatus::kOk && status != NtfsRecordStatus::kTorn) return kErrFileNotFound;
-  // The record now names another file: its runs are not ours to copy.
+  // The record now holds another file (or was moved): its runs are not ours to copy.
   if (header.hasNumber && header.number != record.itemKey) return kErrFileNotFound;
+  if (header.InUse() && !record.IsDirectory()) return kErrFileNotFound;
   FindStream(*this, record.itemKey, ByteView(bytes.data(), bytes.size()), header, kNtfsAttrData, u"", stream);
   return stream.found ? kSuccess : kErrFileNotFound;
 }
@@ -127,6 +128,11 @@ int CFastNtfsRecovery::WriteFolder(const FoundFileRecord& record, const std::fil
 
 int CFastNtfsRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
                                    int32_t rootDepth) {
+  return Guarded([&] { return RecoverUnguarded(record, destination, rootDepth); });
+}
+
+int CFastNtfsRecovery::RecoverUnguarded(const FoundFileRecord* record, const std::filesystem::path& destination,
+                                        int32_t rootDepth) {
   if (!record) return kErrInvalidParameter;
   if (record->IsDirectory()) return WriteFolder(*record, destination, rootDepth);
   if (int error = CreateFolders(destination.parent_path()); error != kSuccess) {
@@ -139,6 +145,12 @@ int CFastNtfsRecovery::RecoverItem(const FoundFileRecord* record, const std::fil
 int CFastNtfsRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                       std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                       PreviewProgressCallback callback, void* user) {
+  return Guarded([&] { return PreviewUnguarded(record, tempPath, buffer, bufferSize, callback, user); });
+}
+
+int CFastNtfsRecovery::PreviewUnguarded(const FoundFileRecord* record, std::filesystem::path& tempPath,
+                                        std::vector<uint8_t>& buffer, uint32_t& bufferSize,
+                                        PreviewProgressCallback callback, void* user) {
   uint32_t capacity = bufferSize;
   bufferSize = 0;
   auto report = [&](int32_t percent, int32_t result) { return callback ? callback(user, percent, result) : 0; };
@@ -225,16 +237,24 @@ int CFastNtfsRecovery::ExtractPreview(const FoundFileRecord* record, std::filesy
 
 uint32_t CFastNtfsRecovery::ItemFlags(const FoundFileRecord& record) {
   if (record.IsDirectory()) return 0;
-  NtfsStream stream;
-  if (FindData(record, stream) != kSuccess) return 0;
-  uint32_t flags = 0;
-  if (stream.Encrypted()) flags |= kItemEncrypted;
-  if (stream.Compressed()) flags |= kItemCompressed;
-  if (stream.Sparse()) flags |= kItemSparse;
-  return flags;
+  try {
+    NtfsStream stream;
+    if (FindData(record, stream) != kSuccess) return 0;
+    uint32_t flags = 0;
+    if (stream.Encrypted()) flags |= kItemEncrypted;
+    if (stream.Compressed()) flags |= kItemCompressed;
+    if (stream.Sparse()) flags |= kItemSparse;
+    return flags;
+  } catch (const std::exception&) {
+    return 0;
+  }
 }
 
 int CFastNtfsRecovery::BuildClusterMap() {
+  return Guarded([&] { return BuildClusterMapUnguarded(); });
+}
+
+int CFastNtfsRecovery::BuildClusterMapUnguarded() {
   clusterMap_.clear();
   if (!opened_) return kErrInvalidParameter;
   constexpr uint64_t kBitmapRecord = 6;

@@ -28,7 +28,7 @@ int CFastNtfsRecovery::OpenImage(const std::filesystem::path& image, uint16_t le
   partitionStart_ = 0;
   deviceSectorBytes_ = kImageSectorBytes;
   sectorCount_ = device_.totalSectors;
-  return OpenGeometry();
+  return Guarded([&] { return OpenGeometry(); });
 }
 
 int CFastNtfsRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
@@ -40,7 +40,7 @@ int CFastNtfsRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, 
   partitionStart_ = firstSector;
   deviceSectorBytes_ = uint32_t(QueryBytesPerSector(device_.fd));
   sectorCount_ = sectorCount;
-  return OpenGeometry();
+  return Guarded([&] { return OpenGeometry(); });
 }
 
 int CFastNtfsRecovery::OpenGeometry() {
@@ -184,6 +184,10 @@ int CFastNtfsRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressC
 }
 
 int CFastNtfsRecovery::Scan(const std::optional<std::string>& storeName) {
+  return Guarded([&] { return ScanUnguarded(storeName); });
+}
+
+int CFastNtfsRecovery::ScanUnguarded(const std::optional<std::string>& storeName) {
   if (log_) log_->Close();
   log_ = std::make_unique<ScanLog>();
   log_->SetSearchCallback(searchCallback_, searchUser_);

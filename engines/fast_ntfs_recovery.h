@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -70,6 +71,23 @@ class CFastNtfsRecovery final : public IFileRecoveryParse,
   };
   struct ParsedRecord;
 
+  // Nothing may throw across the engine interface: a failed allocation ends
+  // the operation with error 8.
+  template <typename F>
+  static int Guarded(F&& body) noexcept {
+    try {
+      return body();
+    } catch (const std::bad_alloc&) {
+      return 8;
+    } catch (...) {
+      return 31;
+    }
+  }
+  int ScanUnguarded(const std::optional<std::string>& storeName);
+  int RecoverUnguarded(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth);
+  int PreviewUnguarded(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
+                       uint32_t& bufferSize, PreviewProgressCallback callback, void* user);
+  int BuildClusterMapUnguarded();
   int OpenGeometry();
   void LoadMftRuns();
   int ReadVolume(uint64_t offset, size_t count, uint8_t* out);

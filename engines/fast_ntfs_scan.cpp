@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
 
 #include "catalogue/categories.h"
 #include "engines/fast_ntfs_recovery.h"
@@ -99,7 +100,11 @@ int CFastNtfsRecovery::ScanMft() {
         uint64_t offset = chunkOffset + i * recordBytes;
         // A bad sector costs the records in it, not the chunk.
         if (!whole && ReadVolume(offset, recordBytes, record.data()) != kSuccess) continue;
-        ParseDeletedRecord(number + i, record, offset);
+        try {
+          ParseDeletedRecord(number + i, record, offset);
+        } catch (const std::exception&) {
+          // Memory ran out inside one record: that record is lost, the scan goes on.
+        }
       }
       recordsParsed_ += records;
       number += records;
@@ -161,8 +166,10 @@ void CFastNtfsRecovery::ParseDeletedRecord(uint64_t number, std::span<uint8_t> b
   out.entrySector = SectorOf(volumeOffset);
   out.partitionStart = partitionStart_;
   out.SetName(name.name);
-  // A torn record cannot vouch for its runs: its content is marked damaged.
-  out.contentValid = status == NtfsRecordStatus::kTorn ? 0 : ContentCheck(name.name, data, out.entrySector);
+  // A torn record cannot vouch for its runs, and a run list whose extension
+  // record was reused stops short: either way the content is marked damaged.
+  bool damaged = status == NtfsRecordStatus::kTorn || (data.found && !data.complete);
+  out.contentValid = damaged ? 0 : ContentCheck(name.name, data, out.entrySector);
 
   uint32_t depth = FolderDepth(name.parent, name.parentSequence);
   if (log_->AppendRecord(out) != kSuccess) return;
