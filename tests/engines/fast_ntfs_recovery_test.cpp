@@ -278,3 +278,58 @@ TEST(FastNtfsGeometry, TakesSectorAndRecordSizesFromTheBootSector) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+int CancelAtOnce(void* user, int32_t, int32_t, int32_t, uint64_t, uint64_t, uint64_t, int32_t) {
+  ++*static_cast<int*>(user);
+  return kCancelled;
+}
+
+TEST(FastNtfsScan, ACancelStopsTheScanAndKeepsWhatWasFoundBrowsable) {
+  CFastNtfsRecovery engine;
+  ASSERT_EQ(engine.OpenImage(TestImage("ntfs-main.img"), 0), kSuccess);
+  int calls = 0;
+  engine.SetCallbacks(CancelAtOnce, nullptr, &calls, 100);
+  EXPECT_EQ(engine.Scan(std::nullopt), kCancelled);
+  EXPECT_EQ(calls, 1);
+  // The small MFT fits one chunk: everything was parsed before the first report.
+  std::map<std::string, Listed> listed;
+  Walk(engine, nullptr, 0, "", listed);
+  EXPECT_TRUE(listed.count("docs/deep/er/nested.txt"));
+}
+
+TEST(FastNtfsScan, ReopensASavedStoreWithoutTheSource) {
+  CFastNtfsRecovery first;
+  ASSERT_EQ(first.OpenImage(TestImage("ntfs-4k.img"), 0), kSuccess);
+  ASSERT_EQ(first.Scan(std::nullopt), kSuccess);
+  std::map<std::string, Listed> before;
+  Walk(first, nullptr, 0, "", before);
+  std::string name = first.log()->recordsPath().filename().string();
+
+  CFastNtfsRecovery reopened;  // never opened on a source
+  ASSERT_EQ(reopened.Scan(name), kSuccess);
+  std::map<std::string, Listed> after;
+  Walk(reopened, nullptr, 0, "", after);
+  ASSERT_EQ(after.size(), before.size());
+  for (const auto& [path, item] : before) EXPECT_TRUE(after.count(path)) << path;
+  EXPECT_EQ(reopened.GetFoundCount(), 0u);
+}
+
+TEST(FastNtfsScan, NullFolderWithALevelIsRefused) {
+  CFastNtfsRecovery engine;
+  std::vector<FoundFileRecord> out;
+  EXPECT_EQ(engine.GetFoundCount(), 0u);
+  EXPECT_EQ(engine.ListChildren(nullptr, 1, out), kErrInvalidParameter);
+  EXPECT_TRUE(out.empty());
+  std::filesystem::path temp;
+  std::vector<uint8_t> buffer;
+  uint32_t size = 10;
+  EXPECT_EQ(engine.ExtractPreview(nullptr, temp, buffer, size, nullptr, nullptr), kErrInvalidParameter);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(engine.RecoverItem(nullptr, "x", 0), kErrInvalidParameter);
+}
+
+}  // namespace
+}  // namespace kestrel
