@@ -191,6 +191,8 @@ int CProfessionalRecovery::RunPass(const std::vector<ScanRange>& ranges, size_t 
                                    ScanResumeState& state) {
   const uint32_t chunk = uint32_t(kMaxReadPiece / uint32_t(sectorBytes_));
   remainingSeconds_ = -1;
+  lastProgress_ = passTotal_ ? int32_t(state.sectorsDone * 100 / passTotal_) + 10 : 10;
+  lastDone_ = state.sectorsDone;
   auto started = std::chrono::steady_clock::now();
   auto lastEstimate = started;
   uint64_t doneAtStart = state.sectorsDone;
@@ -263,6 +265,8 @@ int CProfessionalRecovery::RunPass(const std::vector<ScanRange>& ranges, size_t 
     }
     if (progress_) {
       int32_t percent = passTotal_ ? int32_t(state.sectorsDone * 100 / passTotal_) + 10 : 110;
+      lastProgress_ = percent;
+      lastDone_ = state.sectorsDone;
       int reply = progress_(user_, percent, scale_, remainingSeconds_, state.sectorsDone, passTotal_, FoundNow(), 0);
       if (reply != 0) {
         answer = reply;

@@ -84,8 +84,16 @@ int CProfessionalRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgr
   if (fast_) fast_->SetCallbacks(progress, item, user, 9);
   fat_.SetCallbacks(progress, item, user, 90);
   ntfs_.SetCallbacks(progress, item, user, 90);
-  carver_.SetCallbacks(progress, item, user, 90);
+  carver_.SetCallbacks(progress ? CarverProgressRelay : nullptr, item, this, 90);
   return kSuccess;
+}
+
+int CProfessionalRecovery::CarverProgressRelay(void* self, int32_t, int32_t, int32_t, uint64_t, uint64_t,
+                                               uint64_t found, int32_t) {
+  auto* deep = static_cast<CProfessionalRecovery*>(self);
+  if (!deep->progress_) return 0;
+  return deep->progress_(deep->user_, deep->lastProgress_, deep->scale_, deep->remainingSeconds_, deep->lastDone_,
+                         deep->passTotal_, found, 0);
 }
 
 ScanSourceIdentity CProfessionalRecovery::Identity() const {
@@ -158,7 +166,7 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
     }
   }
   if (error != kSuccess) return error;
-  carver_.SetCallbacks(progress_, item_, user_, 90);
+  carver_.SetCallbacks(progress_ ? CarverProgressRelay : nullptr, item_, this, 90);
   fat_.ReadBootSector();
 
   // 3. The ranges of the pass.

@@ -73,6 +73,11 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   uint64_t FoundNow();
   void RecordState(const ScanResumeState& state, const std::filesystem::path& folder);
   ScanSourceIdentity Identity() const;
+  // The carver's size rules report while they walk a long file; their
+  // positions run ahead of the pass, so the relay shows the pass's own
+  // figures and only passes the answer (a cancel) back.
+  static int CarverProgressRelay(void* self, int32_t progress, int32_t scale, int32_t remaining, uint64_t done,
+                                 uint64_t total, uint64_t found, int32_t reserved);
 
   SectorDevice device_;
   uint16_t letter_ = 0;
@@ -105,6 +110,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   bool useFreeExtents_ = false;
   uint64_t foundBase_ = 0;
   int32_t remainingSeconds_ = -1;
+  int32_t lastProgress_ = 10;
+  uint64_t lastDone_ = 0;
   std::vector<uint8_t> recordBuffer_;
 };
 

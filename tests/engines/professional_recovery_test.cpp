@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <set>
+#include <string>
+
+#include "catalogue/categories.h"
+#include "engines/professional_recovery.h"
+#include "platform/error_codes.h"
+#include "storage/engine_factory.h"
+#include "support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+struct Calls {
+  int deepCalls = 0;
+  int cancelAt = -1;  // the deep-pass call that answers kCancelled
+  std::vector<int> percents;
+  std::vector<uint64_t> totals;
+  uint64_t lastDone = 0;
+};
+
+int Record(void* user, int32_t progress, int32_t scale, int32_t, uint64_t done, uint64_t total, uint64_t,
+           int32_t) {
+  auto* calls = static_cast<Calls*>(user);
+  calls->percents.push_back(int(int64_t(progress) * scale / 100));
+  if (scale == 90) {
+    calls->totals.push_back(total);
+    calls->lastDone = done;
+    if (++calls->deepCalls == calls->cancelAt) return kCancelled;
+  }
+  return 0;
+}
+
+std::unique_ptr<IFileRecoveryParse> DeepEngine(const std::string& image) {
+  return CreateEngineForImage(test::TestImage(image), 0, true);
+}
+
+// Everything the engine lists, as comparable text, folders walked from the root.
+std::multiset<std::string> FoundSet(IFileRecoveryParse& engine) {
+  std::multiset<std::string> out;
+  struct Folder {
+    bool root;
+    FoundFileRecord record;
+    int32_t level;
+  };
+  std::deque<Folder> queue{{true, {}, 0}};
+  int guard = 0;
+  while (!queue.empty() && ++guard < 100000) {
+    Folder folder = queue.front();
+    queue.pop_front();
+    std::vector<FoundFileRecord> children;
+    engine.ListChildren(folder.root ? nullptr : &folder.record, folder.level, children);
+    for (const FoundFileRecord& r : children) {
+      std::string path;
+      engine.GetItemPath(&r, path);
+      out.insert(std::to_string(r.engineKind) + "|" + path + "|" + std::string(r.Name()) + "|" +
+                 std::to_string(r.size) + "|" + std::to_string(r.entrySector) + "|" + std::to_string(r.itemKey) +
+                 "|" + std::to_string(r.contentValid) + "|" + std::to_string(r.partitionStart));
+      if (r.IsDirectory()) queue.push_back({false, r, folder.level + 1});
+    }
+  }
+  return out;
+}
+
+std::multiset<std::string> UninterruptedScan(const std::string& image) {
+  auto engine = DeepEngine(image);
+  Calls calls;
+  engine->SetCallbacks(Record, nullptr, &calls, 100);
+  EXPECT_EQ(engine->Scan(std::nullopt), 0);
+  return FoundSet(*engine);
+}
+
+// Stops the deep pass at each of cancelPoints in turn (resuming after each),
+// then lets it finish; the result must be what one whole scan finds.
+void ExpectResumedScanFindsTheSame(const std::string& image, std::vector<int> cancelPoints) {
+  std::multiset<std::string> whole = UninterruptedScan(image);
+  ASSERT_GT(whole.size(), 10u);
+  bool first = true;
+  for (int point : cancelPoints) {
+    auto engine = DeepEngine(image);
+    auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+    ASSERT_NE(deep, nullptr);
+    // The whole scan before recorded a finished scan: nothing to resume then.
+    EXPECT_EQ(deep->HasResumableScan(), !first) << point;
+    Calls calls;
+    calls.cancelAt = point;
+    engine->SetCallbacks(Record, nullptr, &calls, 100);
+    ASSERT_EQ(engine->Scan(std::nullopt), kCancelled) << point;
+    EXPECT_TRUE(deep->lastScanSaved());
+    first = false;
+  }
+  auto engine = DeepEngine(image);
+  auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+  ASSERT_TRUE(deep->HasResumableScan());
+  Calls calls;
+  engine->SetCallbacks(Record, nullptr, &calls, 100);
+  ASSERT_EQ(engine->Scan(std::nullopt), 0);
+  // The resumed pass went on from where the last one stopped.
+  EXPECT_EQ(calls.lastDone, deep->passTotal());
+  std::multiset<std::string> resumed = FoundSet(*engine);
+  EXPECT_EQ(resumed, whole);
+}
+
+TEST(DeepScanResume, WholeDiskInterruptedTwiceEndsWithTheSameFoundSet) {
+  // 800 blocks: stop inside the FAT volume, then inside the NTFS one.
+  ExpectResumedScanFindsTheSame("deep-disk-mbr.img", {150, 500});
+}
+
+TEST(DeepScanResume, FormattedVolumeScannedOverFreeClustersResumesToTheSameSet) {
+  ExpectResumedScanFindsTheSame("deep-fat32-formatted.img", {40});
+  ExpectResumedScanFindsTheSame("deep-ntfs-formatted.img", {20});
+}
+
+TEST(DeepScan, ProgressRunsFromTheFastPassThroughThePassToOneFinal100) {
+  auto engine = DeepEngine("deep-fat32-formatted.img");
+  auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+  Calls calls;
+  engine->SetCallbacks(Record, nullptr, &calls, 100);
+  ASSERT_EQ(engine->Scan(std::nullopt), 0);
+  ASSERT_GE(calls.percents.size(), 3u);
+  EXPECT_EQ(calls.percents.back(), 100);
+  // Only free clusters were read: the fast engine mapped the used ones.
+  EXPECT_TRUE(deep->passUsedFreeExtents());
+  EXPECT_LT(deep->passTotal(), 34u * 2048);
+  EXPECT_EQ(calls.lastDone, deep->passTotal());
+  int previous = 0;
+  for (size_t i = 0; i + 1 < calls.percents.size(); ++i) {
+    EXPECT_GE(calls.percents[i], previous);
+    EXPECT_LE(calls.percents[i], 99);
+    previous = calls.percents[i];
+  }
+  for (uint64_t total : calls.totals) EXPECT_EQ(total, deep->passTotal());
+}
+
+TEST(DeepScan, UnrecognisedSourceIsScannedWholeWithoutAFastEngine) {
+  auto engine = DeepEngine("deep-fat32-noboot.img");
+  auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+  ASSERT_NE(deep, nullptr);
+  EXPECT_EQ(deep->fastEngine(), nullptr);
+  Calls calls;
+  engine->SetCallbacks(Record, nullptr, &calls, 100);
+  ASSERT_EQ(engine->Scan(std::nullopt), 0);
+  EXPECT_FALSE(deep->passUsedFreeExtents());
+  EXPECT_EQ(deep->passTotal(), 66u * 2048);
+  for (const std::string& line : FoundSet(*engine)) {
+    EXPECT_FALSE(line.starts_with("0|") || line.starts_with("1|")) << line;
+  }
+}
+
+TEST(DeepScan, SearchListsAFileFoundByNameAndByContentOnce) {
+  auto engine = DeepEngine("deep-ntfs-formatted.img");
+  ASSERT_EQ(engine->Scan(std::nullopt), 0);
+  std::vector<FoundFileRecord> all;
+  std::vector<FoundFileRecord> listed;
+  ASSERT_EQ(engine->ListChildren(nullptr, 0, listed), 0);
+  size_t carvedInRoot = 0;
+  for (const auto& r : listed) carvedInRoot += r.engineKind == uint32_t(EngineKind::kCarving);
+  ASSERT_GT(carvedInRoot, 0u);  // the carver did find the photos again
+  ASSERT_EQ(engine->SearchByExtension("*.jpg|*.png|", all), 1);
+  size_t carved = 0, named = 0;
+  for (const auto& r : all) {
+    if (r.engineKind == uint32_t(EngineKind::kCarving)) ++carved;
+    else ++named;
+  }
+  EXPECT_EQ(named, 9u);  // 7 JPEG and 1 PNG in folders, 1 JPEG in the root
+  EXPECT_EQ(carved, 0u);
+}
+
+}  // namespace
+}  // namespace kestrel
