@@ -2,7 +2,7 @@
 # Deep-scan throughput on a generated 2 GiB image, read from the page cache:
 # `cat` (the ceiling), kestrel-cli scan --deep, and photorec, with the number
 # of files each one found. Usage: tools/bench-deep-scan.sh [build-dir] [work-dir]
-# The image is made once and kept in the work folder (FAT32, 32 KiB clusters,
+# The image is made once and kept in the work folder (FAT32, 16 KiB clusters,
 # filled with photos and other files and a large random file, some files
 # deleted, then quick-formatted so that every tool has the whole image to read).
 set -euo pipefail
@@ -48,7 +48,7 @@ for i in range(10):
         z.writestr("data.bin", rnd.randbytes(150000))
 PYEOF
   truncate -s 2G "$img"
-  mkfs.fat -F 32 -s 64 -n BENCH "$img" >/dev/null
+  mkfs.fat -F 32 -s 32 -n BENCH "$img" >/dev/null
   for n in $(seq 1 9); do
     mmd -i "$img" "::/set$n"
     mcopy -i "$img" "$pool"/* "::/set$n/"
@@ -58,7 +58,7 @@ PYEOF
   rm -f "$work/noise.bin"
   for n in 2 5 8; do mdeltree -i "$img" "::/set$n"; done
   mdel -i "$img" ::/noise.bin
-  mkfs.fat -F 32 -s 64 -n BENCH "$img" >/dev/null
+  mkfs.fat -F 32 -s 32 -n BENCH "$img" >/dev/null
 fi
 
 bytes=$(stat -c %s "$img")
@@ -79,9 +79,18 @@ echo "cat:       ${t} s  $(rate "$t") MiB/s"
 data="$work/xdg"
 rm -rf "$data" && mkdir -p "$data"
 t=$(XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$data" timed /usr/bin/time -v "$cli" scan --deep --restart "$img")
-found=$(grep -Eo '^[0-9]+ files? found' "$work/last.out" | tail -1 | grep -Eo '^[0-9]+' || echo "?")
+found=$(grep -Eo 'Found [0-9]+ files' "$work/last.out" | tail -1 | grep -Eo '[0-9]+' || echo "?")
 peak=$(grep -Eo 'Maximum resident set size \(kbytes\): [0-9]+' "$work/last.out" | grep -Eo '[0-9]+$' || echo "?")
 echo "kestrel:   ${t} s  $(rate "$t") MiB/s  found $found  peak RSS ${peak} KiB"
+
+# The same with the files written out, as photorec does (search results are
+# de-duplicated: a file found by name and again by content is written once).
+rm -rf "$data" "$work/kestrel-out" && mkdir -p "$data"
+t=$(XDG_DATA_HOME="$data" XDG_CONFIG_HOME="$data" timed "$cli" recover --deep --restart \
+      --types photo,audio,video,pdf,zip "$img" "$work/kestrel-out")
+written=$(find "$work/kestrel-out" -type f | wc -l)
+echo "kestrel recover: ${t} s  $(rate "$t") MiB/s  wrote $written files"
+rm -rf "$work/kestrel-out"
 
 out="$work/photorec"
 rm -rf "$out" && mkdir -p "$out"
