@@ -5,10 +5,17 @@
 #include <set>
 #include <sstream>
 
+#include "engines/scan_log_paths.h"
 #include "support/test_support.h"
 
 namespace kestrel {
 namespace {
+
+// Deep scans leave their stores in the newest scan folder; later tests in
+// this process that open a store of the same name there would continue it.
+struct LeaveAFreshScanFolder {
+  ~LeaveAFreshScanFolder() { StartNewScanFolder(); }
+};
 
 namespace fs = std::filesystem;
 using test::RunCli;
@@ -77,6 +84,7 @@ test::CliResult RecoverDeep(const std::string& image, const fs::path& out) {
 }
 
 TEST(DeepScanCommand, FormattedFat32GivesBackFoldersByEntriesAndRootFilesByCarving) {
+  LeaveAFreshScanFolder fresh;
   TempDir out;
   auto result = RecoverDeep("deep-fat32-formatted.img", out.path());
   ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -94,6 +102,7 @@ TEST(DeepScanCommand, FormattedFat32GivesBackFoldersByEntriesAndRootFilesByCarvi
 }
 
 TEST(DeepScanCommand, FormattedNtfsGivesBackEveryFileWithItsPath) {
+  LeaveAFreshScanFolder fresh;
   TempDir out;
   auto result = RecoverDeep("deep-ntfs-formatted.img", out.path());
   ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -104,6 +113,7 @@ TEST(DeepScanCommand, FormattedNtfsGivesBackEveryFileWithItsPath) {
 }
 
 TEST(DeepScanCommand, Fat32WithoutBootSectorsIsReadByItsDirectories) {
+  LeaveAFreshScanFolder fresh;
   TempDir out;
   auto result = RecoverDeep("deep-fat32-noboot.img", out.path());
   ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -114,6 +124,7 @@ TEST(DeepScanCommand, Fat32WithoutBootSectorsIsReadByItsDirectories) {
 }
 
 TEST(DeepScanCommand, WholeDiskFindsBothVolumesAndReadsEachFromItsOwnSectors) {
+  LeaveAFreshScanFolder fresh;
   TempDir out;
   auto result = RecoverDeep("deep-disk-mbr.img", out.path());
   ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -129,6 +140,7 @@ TEST(DeepScanCommand, WholeDiskFindsBothVolumesAndReadsEachFromItsOwnSectors) {
 }
 
 TEST(DeepScanCommand, ScanListsDeepRecordsAndRefusesConflictingResumeFlags) {
+  LeaveAFreshScanFolder fresh;
   auto result = RunCli({"scan", "--deep", "--restart", "--list", test::TestImage("deep-ntfs-formatted.img").string()});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_NE(result.out.find("DCIM/100CANON/\tIMG_0003.JPG\t"), std::string::npos) << result.out;

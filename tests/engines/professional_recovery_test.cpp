@@ -8,10 +8,17 @@
 #include "engines/professional_recovery.h"
 #include "platform/error_codes.h"
 #include "storage/engine_factory.h"
+#include "engines/scan_log_paths.h"
 #include "support/test_support.h"
 
 namespace kestrel {
 namespace {
+
+// Deep scans leave their stores in the newest scan folder; later tests in
+// this process that open a store of the same name there would continue it.
+struct LeaveAFreshScanFolder {
+  ~LeaveAFreshScanFolder() { StartNewScanFolder(); }
+};
 
 struct Calls {
   int deepCalls = 0;
@@ -104,16 +111,19 @@ void ExpectResumedScanFindsTheSame(const std::string& image, std::vector<int> ca
 }
 
 TEST(DeepScanResume, WholeDiskInterruptedTwiceEndsWithTheSameFoundSet) {
+  LeaveAFreshScanFolder fresh;
   // 800 blocks: stop inside the FAT volume, then inside the NTFS one.
   ExpectResumedScanFindsTheSame("deep-disk-mbr.img", {150, 500});
 }
 
 TEST(DeepScanResume, FormattedVolumeScannedOverFreeClustersResumesToTheSameSet) {
+  LeaveAFreshScanFolder fresh;
   ExpectResumedScanFindsTheSame("deep-fat32-formatted.img", {40});
   ExpectResumedScanFindsTheSame("deep-ntfs-formatted.img", {20});
 }
 
 TEST(DeepScan, ProgressRunsFromTheFastPassThroughThePassToOneFinal100) {
+  LeaveAFreshScanFolder fresh;
   auto engine = DeepEngine("deep-fat32-formatted.img");
   auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
   Calls calls;
@@ -135,6 +145,7 @@ TEST(DeepScan, ProgressRunsFromTheFastPassThroughThePassToOneFinal100) {
 }
 
 TEST(DeepScan, UnrecognisedSourceIsScannedWholeWithoutAFastEngine) {
+  LeaveAFreshScanFolder fresh;
   auto engine = DeepEngine("deep-fat32-noboot.img");
   auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
   ASSERT_NE(deep, nullptr);
@@ -150,6 +161,7 @@ TEST(DeepScan, UnrecognisedSourceIsScannedWholeWithoutAFastEngine) {
 }
 
 TEST(DeepScan, SearchListsAFileFoundByNameAndByContentOnce) {
+  LeaveAFreshScanFolder fresh;
   auto engine = DeepEngine("deep-ntfs-formatted.img");
   ASSERT_EQ(engine->Scan(std::nullopt), 0);
   std::vector<FoundFileRecord> all;
