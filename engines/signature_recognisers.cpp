@@ -205,17 +205,34 @@ int32_t RecogniseGif(ByteView d, CarveContext&) {
   return digit(d.u8(3)) && digit(d.u8(4)) && d.u8(5) >= 'a' && d.u8(5) <= 'z' ? 31 : kNo;
 }
 
+// Every DIB header size in use: OS/2 core (12), Windows 3 (40), the two
+// Adobe variants (52, 56), V4 (108) and V5 (124, what most software writes
+// today). Accepting only 40 would hide intact modern bitmaps as damaged.
+bool IsDibHeaderSize(uint32_t size) {
+  return size == 12 || size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+}
+
 int32_t RecogniseBmp(ByteView d, CarveContext&) {
   if (d.size() < 40) return kNo;
   if (!d.Matches(0, "BM") && !d.Matches(0, "BA")) return kNo;
-  return d.le16(6) == 0 && d.le16(8) == 0 && d.le32(14) == 40 ? 29 : kNo;
+  return d.le16(6) == 0 && d.le16(8) == 0 && IsDibHeaderSize(d.le32(14)) ? 29 : kNo;
 }
 
 int32_t RecogniseJpeg(ByteView d, CarveContext&) {
   if (d.size() < 16) return kNo;
   if (Bytes(d, 0, {0xFF, 0xD8, 0xFF, 0xE0})) return d.Matches(6, "JFIF") ? 10 : kNo;
   if (Bytes(d, 0, {0xFF, 0xD8, 0xFF, 0xE1})) return d.Matches(6, "Exif") ? 10 : kNo;
-  return kNo;
+  // Many encoders start straight with a table or frame marker, or with an ICC
+  // (APP2), Adobe (APP14) or comment segment; those photos are intact too.
+  if (!Bytes(d, 0, {0xFF, 0xD8, 0xFF})) return kNo;
+  switch (d.u8(3)) {
+    case 0xDB: case 0xC4: case 0xC0: case 0xC2: case 0xE2: case 0xED: case 0xEE: case 0xFE: {
+      // A segment length follows every one of these markers; it must be plausible.
+      uint16_t length = d.be16(4);
+      return length >= 2 ? 10 : kNo;
+    }
+    default: return kNo;
+  }
 }
 
 int32_t RecognisePng(ByteView d, CarveContext&) {

@@ -24,6 +24,7 @@ const Expected kSamples[] = {
     {"tune.mid", "mid", true},     {"doc.pdf", "pdf", false},     {"archive.zip", "zip", false},
     {"report.docx", "docx", false}, {"sheet.xlsx", "xlsx", false}, {"word.doc", "doc", false},
     {"book.xls", "xls", false},    {"program.exe", "exe", false}, {"library.dll", "dll", false},
+    {"raw.jpg", "jpg", true},      {"image-v5.bmp", "bmp", true},
 };
 
 TEST(SignatureSamples, RecognisedAndSizedToTheirExactLength) {

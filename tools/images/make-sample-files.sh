@@ -17,6 +17,8 @@ convert -size 240x240 xc: -seed 3 +noise Random -quality 90 noise.jpg
 convert -size 64x48 gradient:red-blue -draw "circle 30,20 40,30" image.png
 convert -size 40x30 xc:white -fill blue -draw "rectangle 5,5 30,20" image.gif
 convert -size 33x17 gradient:green-yellow -type truecolor BMP3:image.bmp
+# What ImageMagick and most software write today: a V5 header (124 bytes).
+convert -size 20x12 gradient:red-white BMP:image-v5.bmp
 
 # Sound and video; -bitexact keeps encoder version strings out of the files.
 ffmpeg -v error -y -f lavfi -i "sine=frequency=440:duration=0.3" -ar 8000 -c:a pcm_u8 -bitexact sound.wav
@@ -169,7 +171,15 @@ notes = b''.join(b'\x00\x90' + bytes([60 + i, 100]) + b'\x60\x80' + bytes([60 + 
 open(f'{work}/tune.mid', 'wb').write(b'MThd' + struct.pack('>IHHH', 6, 1, 2, 96) + track(tempo) + track(notes))
 PYEOF
 
-for f in exif.jpg jfif.jpg noise.jpg image.png image.gif image.bmp sound.wav clip.avi song.mp3 doc.pdf \
+# A JPEG that starts straight with its quantisation table (no JFIF/Exif segment).
+/usr/bin/python3 -c "
+import sys
+d = open('jfif.jpg', 'rb').read()
+n = int.from_bytes(d[4:6], 'big')
+open('raw.jpg', 'wb').write(d[:2] + d[4 + n:])
+"
+
+for f in raw.jpg image-v5.bmp exif.jpg jfif.jpg noise.jpg image.png image.gif image.bmp sound.wav clip.avi song.mp3 doc.pdf \
          archive.zip report.docx sheet.xlsx word.doc book.xls program.exe library.dll tune.mid; do
   cp "$f" "$out/$f"
 done
