@@ -5,6 +5,7 @@
 #include <string>
 
 #include "catalogue/categories.h"
+#include "engines/ntfs_record_builder.h"
 #include "engines/professional_recovery.h"
 #include "platform/error_codes.h"
 #include "storage/engine_factory.h"
@@ -178,6 +179,44 @@ TEST(DeepScan, SearchListsAFileFoundByNameAndByContentOnce) {
   }
   EXPECT_EQ(named, 9u);  // 7 JPEG and 1 PNG in folders, 1 JPEG in the root
   EXPECT_EQ(carved, 0u);
+}
+
+// A PNG of 5,000 bytes: signature, filler and the IEND chunk its size rule ends at.
+std::vector<uint8_t> Png5000() {
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  png.resize(5000 - 12, 0x5C);
+  for (uint8_t b : std::vector<uint8_t>{0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82}) png.push_back(b);
+  return png;
+}
+
+TEST(DeepScan, FilesAndRecordsAcrossBlockBoundariesAreFoundWhole) {
+  LeaveAFreshScanFolder fresh;
+  // No file system: the whole source is one range of 64 KiB blocks (128 sectors).
+  std::vector<uint8_t> disk(1024 * 1024, 0);
+  auto put = [&](uint64_t sector, const std::vector<uint8_t>& bytes) {
+    std::copy(bytes.begin(), bytes.end(), disk.begin() + static_cast<std::ptrdiff_t>(sector * 512));
+  };
+  // A PNG over the first block boundary (sectors 120-129) is taken whole;
+  // the pass goes on right after it, in the next block, where another starts.
+  put(120, Png5000());
+  put(130, Png5000());
+  // A file record that starts in the last sector of a block is read whole.
+  put(255, test::MakeRecord(40, 1, "edge.txt", 5));
+  test::TempDir dir;
+  test::WriteFile(dir / "raw.img", disk);
+  auto engine = CreateEngineForImage(dir / "raw.img", 0, true);
+  ASSERT_NE(engine, nullptr);
+  Calls calls;
+  engine->SetCallbacks(Record, nullptr, &calls, 100);
+  ASSERT_EQ(engine->Scan(std::nullopt), 0);
+  EXPECT_EQ(calls.lastDone, 2048u);
+  std::set<std::string> names;
+  std::vector<FoundFileRecord> root;
+  ASSERT_EQ(engine->ListChildren(nullptr, 0, root), 0);
+  for (const auto& r : root) {
+    names.insert(std::string(r.Name()) + "@" + std::to_string(r.entrySector) + ":" + std::to_string(r.size));
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"120.png@120:5000", "130.png@130:5000", "edge.txt@255:0"}));
 }
 
 }  // namespace
