@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <fstream>
+#include <map>
 #include <set>
 #include <string>
 
@@ -217,6 +219,35 @@ TEST(DeepScan, FilesAndRecordsAcrossBlockBoundariesAreFoundWhole) {
     names.insert(std::string(r.Name()) + "@" + std::to_string(r.entrySector) + ":" + std::to_string(r.size));
   }
   EXPECT_EQ(names, (std::set<std::string>{"120.png@120:5000", "130.png@130:5000", "edge.txt@255:0"}));
+}
+
+TEST(DeepScan, RecoveringAFolderWritesItsWholeTree) {
+  LeaveAFreshScanFolder fresh;
+  for (const char* image : {"deep-fat32-noboot.img", "deep-ntfs-formatted.img"}) {
+    auto engine = DeepEngine(image);
+    ASSERT_EQ(engine->Scan(std::nullopt), 0);
+    std::vector<FoundFileRecord> root;
+    ASSERT_EQ(engine->ListChildren(nullptr, 0, root), 0);
+    const FoundFileRecord* photos = nullptr;
+    for (const auto& r : root) {
+      if (r.IsDirectory() && r.Name() == "Photos") photos = &r;
+    }
+    ASSERT_NE(photos, nullptr) << image;
+    test::TempDir out;
+    std::filesystem::path destination = out.path() / "Photos";
+    ASSERT_EQ(engine->RecoverItem(photos, destination, CountSeparators(out.path().string() + "/")), 0) << image;
+    std::string sum = test::Sha256Hex(destination / "Summer holiday 2023" / "Notes" / "itinerary.txt");
+    std::string lake = test::Sha256Hex(destination / "Summer holiday 2023" / "Family picnic by the lake.jpg");
+    // The expected sums from the image's list.
+    std::ifstream list(std::filesystem::path(KESTREL_TEST_DATA_DIR) / (std::string(image) + ".sha256"));
+    std::map<std::string, std::string> expected;
+    std::string line;
+    while (std::getline(list, line)) {
+      if (line.size() > 66) expected[line.substr(66)] = line.substr(0, 64);
+    }
+    EXPECT_EQ(sum, expected["Photos/Summer holiday 2023/Notes/itinerary.txt"]) << image;
+    EXPECT_EQ(lake, expected["Photos/Summer holiday 2023/Family picnic by the lake.jpg"]) << image;
+  }
 }
 
 }  // namespace
