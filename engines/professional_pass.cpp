@@ -208,7 +208,6 @@ int CProfessionalRecovery::RunPass(const std::vector<ScanRange>& ranges, size_t 
   Block block;
   int answer = kSuccess;
   while (range < ranges.size() && reader.Next(block)) {
-    const ScanRange& r = ranges[range];
     if (block.range < range) continue;
     if (block.range > range) {
       // The step of a carved file went past the end of its range.
@@ -218,7 +217,6 @@ int CProfessionalRecovery::RunPass(const std::vector<ScanRange>& ranges, size_t 
     const ScanRange& current = ranges[range];
     uint64_t here = current.start + position;
     if (block.start + block.sectors <= here) continue;  // skipped by an overrun
-    (void)r;
     uint64_t offset = here > block.start ? here - block.start : 0;
     uint32_t examine = block.sectors - uint32_t(offset);
     int64_t overrun = 0;
