@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/utf8.h"
+
 namespace kestrel {
 
 namespace {
@@ -10,24 +12,6 @@ namespace {
 constexpr char16_t kCp437High[129] =
     u"ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐"
     u"└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00A0";
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
-}
 
 constexpr int64_t kDaysFrom1601To1970 = 134774;
 
@@ -204,7 +188,7 @@ std::string LongNameAssembler::Take(ByteView shortEntry) {
   size_t length = 0;
   size_t available = size_t(count_) * 13;
   while (length < available && start[length] != 0 && start[length] != 0xFFFF) ++length;
-  std::string name = belongs ? Utf16ToUtf8(start, length) : std::string();
+  std::string name = belongs ? Utf16ToUtf8(std::u16string_view(start, length)) : std::string();
   Reset();
   return name;
 }
@@ -212,21 +196,6 @@ std::string LongNameAssembler::Take(ByteView shortEntry) {
 void LongNameAssembler::Reset() {
   count_ = 0;
   checksum_ = 0;
-}
-
-std::string Utf16ToUtf8(const char16_t* text, size_t length) {
-  std::string out;
-  for (size_t i = 0; i < length && text[i] != 0; ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(out, c);
-  }
-  return out;
 }
 
 std::string SafeFileName(std::string name) {

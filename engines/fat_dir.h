@@ -88,9 +88,6 @@ class LongNameAssembler {
   uint8_t checksum_ = 0;
 };
 
-// UTF-16 (up to the first NUL) as UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(const char16_t* text, size_t length);
-
 // A name safe to use as one path component: '/', '\' and control characters
 // become '_'; "", "." and ".." become "_".
 std::string SafeFileName(std::string name);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/utf8.h"
+
 namespace kestrel {
 
 namespace {
@@ -45,25 +47,6 @@ bool ParseOne(ByteView all, size_t pos, NtfsAttribute& a) {
   a.realSize = b.le64(48);
   a.initializedSize = b.le64(56);
   return a.runListOffset >= kNonResidentHeader && a.runListOffset < a.length;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp == 0 || cp == '/') cp = '_';
-  if (cp < 0x80) {
-    out += char(cp);
-  } else if (cp < 0x800) {
-    out += char(0xC0 | (cp >> 6));
-    out += char(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += char(0xE0 | (cp >> 12));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  } else {
-    out += char(0xF0 | (cp >> 18));
-    out += char(0x80 | ((cp >> 12) & 0x3F));
-    out += char(0x80 | ((cp >> 6) & 0x3F));
-    out += char(0x80 | (cp & 0x3F));
-  }
 }
 
 bool SameName(ByteView a, ByteView b) {
@@ -147,21 +130,11 @@ bool AttributeNameIs(ByteView nameBytes, std::u16string_view name) {
   return true;
 }
 
-std::string Utf16LeToUtf8(ByteView utf16) {
-  std::string out;
-  size_t count = utf16.size() / 2;
-  for (size_t i = 0; i < count; ++i) {
-    uint32_t unit = utf16.le16(2 * i);
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < count) {
-      uint32_t low = utf16.le16(2 * (i + 1));
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
-    AppendUtf8(out, unit);
+std::string NtfsNameToUtf8(ByteView utf16) {
+  std::string out = Utf16LeToUtf8(utf16);
+  // Both are ASCII, so no byte of a longer UTF-8 sequence is touched.
+  for (char& c : out) {
+    if (c == '\0' || c == '/') c = '_';
   }
   return out;
 }
@@ -180,7 +153,7 @@ bool ParseFileName(ByteView v, NtfsFileName& f) {
   f.realSize = v.le64(48);
   f.fileFlags = v.le32(56);
   f.nameSpace = v.u8(65);
-  f.name = Utf16LeToUtf8(v.Sub(66, size_t(length) * 2));
+  f.name = NtfsNameToUtf8(v.Sub(66, size_t(length) * 2));
   return true;
 }
 

@@ -76,7 +76,7 @@ bool AttributeNameIs(ByteView nameBytes, std::u16string_view name);
 
 // UTF-16LE to UTF-8; unpaired surrogates become U+FFFD. '/' and NUL, which
 // cannot stand in a Linux file name, become '_'.
-std::string Utf16LeToUtf8(ByteView utf16);
+std::string NtfsNameToUtf8(ByteView utf16);
 
 struct NtfsFileName {
   uint64_t parent = 0;         // parent directory's record number (48 bits)

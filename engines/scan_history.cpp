@@ -13,63 +13,13 @@
 #include "engines/scan_log_paths.h"
 #include "platform/byte_view.h"
 #include "platform/error_codes.h"
+#include "platform/utf8.h"
 
 namespace kestrel {
 
 namespace {
 
 constexpr uint64_t kFiletimeUnixOffsetSeconds = 11644473600ULL;
-
-// UTF-8 to UTF-16 code units; false on invalid UTF-8 (a path that cannot be
-// stored exactly is not stored at all).
-bool Utf8ToUtf16(std::string_view in, std::u16string& out) {
-  out.clear();
-  for (size_t i = 0; i < in.size();) {
-    const uint8_t b0 = static_cast<uint8_t>(in[i]);
-    uint32_t cp;
-    size_t len;
-    if (b0 < 0x80) { cp = b0; len = 1; }
-    else if ((b0 & 0xE0) == 0xC0) { cp = b0 & 0x1F; len = 2; }
-    else if ((b0 & 0xF0) == 0xE0) { cp = b0 & 0x0F; len = 3; }
-    else if ((b0 & 0xF8) == 0xF0) { cp = b0 & 0x07; len = 4; }
-    else return false;
-    if (i + len > in.size()) return false;
-    for (size_t k = 1; k < len; ++k) {
-      const uint8_t b = static_cast<uint8_t>(in[i + k]);
-      if ((b & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += len;
-  }
-  return true;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
 
 // Writes a path as NUL-terminated UTF-16LE into a 520-byte field.
 bool PutPathField(uint8_t* field, const std::filesystem::path& path) {
@@ -83,22 +33,9 @@ bool PutPathField(uint8_t* field, const std::filesystem::path& path) {
 
 // Reads a UTF-16LE field up to its NUL (or its end, in a damaged file).
 std::filesystem::path GetPathField(ByteView field) {
-  std::string out;
-  for (size_t i = 0; i + 1 < field.size(); i += 2) {
-    uint32_t unit = field.le16(i);
-    if (unit == 0) break;
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < field.size()) {
-      uint32_t low = field.le16(i + 2);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        i += 2;
-        continue;
-      }
-    }
-    if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
-    AppendUtf8(out, unit);
-  }
-  return std::filesystem::path(out);
+  size_t units = 0;
+  while (2 * units + 1 < field.size() && field.le16(2 * units) != 0) ++units;
+  return std::filesystem::path(Utf16LeToUtf8(field.Sub(0, 2 * units)));
 }
 
 // Folder paths compared without regard to a trailing separator or "." parts.
