@@ -4,8 +4,6 @@
 
 #include "catalogue/categories.h"
 #include "engines/fat_dir.h"
-#include "engines/fresh_store_name.h"
-#include "engines/scan_log_paths.h"
 
 namespace kestrel {
 
@@ -22,9 +20,7 @@ constexpr uint32_t kMaxDepth = 4096;
 
 CFastFatRecovery::CFastFatRecovery() = default;
 
-CFastFatRecovery::~CFastFatRecovery() {
-  if (log_) log_->Close();
-}
+CFastFatRecovery::~CFastFatRecovery() = default;
 
 int CFastFatRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
   if (opened_) return kSuccess;
@@ -130,22 +126,9 @@ int CFastFatRecovery::Scan(const std::optional<std::string>& storeName) {
   visited_.clear();
   dirQueue_.clear();
   depthCache_.clear();
-  if (log_) log_->Close();
-  log_ = std::make_unique<ScanLog>();
-  log_->SetSearchCallback(searchCallback_, searchUser_);
-  if (storeName) {
-    // Reopening a saved scan: the source is not read.
-    int error = log_->Open(*storeName);
-    if (error != kSuccess) log_.reset();
-    return error;
-  }
-  std::filesystem::path folder = CurrentScanFolder();
-  std::string name = FreshStoreName(FastStoreName(int64_t(partitionStart_), LocalTimeNow()), folder);
-  int error = log_->Open(name, folder);
-  if (error != kSuccess) {
-    log_.reset();
-    return error;
-  }
+  // Reopening a saved scan reads nothing from the source.
+  if (int error = store_.Start(storeName, partitionStart_); error != kSuccess || storeName) return error;
+  ScanLog* log = store_.log();
 
   using Clock = std::chrono::steady_clock;
   dirQueue_.push_back(geometry_.rootCluster);
@@ -171,12 +154,12 @@ int CFastFatRecovery::Scan(const std::optional<std::string>& storeName) {
     }
   }
   if (result != 0) {
-    log_->SaveIndex();
+    log->SaveIndex();
     return result;
   }
   result = Report(80, 10);
   AppendNeededFolders();
-  int saved = log_->SaveIndex();
+  int saved = log->SaveIndex();
   if (result == 0) result = Report(100, 0);
   if (result == 0 && saved != kSuccess) result = saved;
   return result;
@@ -284,9 +267,9 @@ void CFastFatRecovery::HandleEntry(ByteView entry, uint64_t entrySector, bool in
   record.itemKey = cluster;
   record.size = d.size;
   record.contentValid = uint32_t(CheckContent(cluster, extension));
-  if (log_->AppendRecord(record) != kSuccess) return;
+  if (store_.log()->AppendRecord(record) != kSuccess) return;
   uint32_t level = DepthOf(parentKey);
-  log_->LinkChild(DirectoryKey{parentKey, level}.Packed(), record.recordIndex);
+  store_.log()->LinkChild(DirectoryKey{parentKey, level}.Packed(), record.recordIndex);
   MarkAncestors(parentKey);
 }
 
@@ -384,53 +367,33 @@ void CFastFatRecovery::AppendNeededFolders() {
     FoundFileRecord record = it->second;
     uint32_t parent = record.recordIndex;
     record.contentValid = 1;
-    if (log_->AppendRecord(record) != kSuccess) continue;
+    if (store_.log()->AppendRecord(record) != kSuccess) continue;
     uint32_t level = DepthOf(parent);
-    log_->LinkChild(DirectoryKey{parent, level}.Packed(), record.recordIndex, cluster, record.Name());
+    store_.log()->LinkChild(DirectoryKey{parent, level}.Packed(), record.recordIndex, cluster, record.Name());
   }
 }
 
-uint64_t CFastFatRecovery::RootKey(int32_t level) const {
-  return DirectoryKey{geometry_.rootCluster, uint32_t(level)}.Packed();
-}
-
+// The listing operations answer from the store of the last scan.
 int CFastFatRecovery::ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
-  if (!dir && level != 0) return kErrInvalidParameter;
-  if (!log_) return kSuccess;
-  int error = log_->SaveIndex();
-  if (error != kSuccess) return error;
-  uint64_t key = dir ? DirectoryKey{dir->itemKey, uint32_t(level)}.Packed() : RootKey(level);
-  return log_->ListFolder(key, out);
+  return store_.ListChildren(dir, level, geometry_.rootCluster, out);
 }
 
 int CFastFatRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
-  count = 0;
-  if (!dir && level != 0) return kErrInvalidParameter;
-  if (!log_) return kSuccess;
-  int error = log_->SaveIndex();
-  if (error != kSuccess) return error;
-  uint64_t key = dir ? DirectoryKey{dir->itemKey, uint32_t(level)}.Packed() : RootKey(level);
-  return log_->CountFilesUnder(key, count);
+  return store_.CountFiles(dir, level, geometry_.rootCluster, count);
 }
 
-uint64_t CFastFatRecovery::GetFoundCount() { return log_ ? log_->RecordCount() : 0; }
+uint64_t CFastFatRecovery::GetFoundCount() { return store_.GetFoundCount(); }
 
 int CFastFatRecovery::GetItemPath(const FoundFileRecord* record, std::string& out) {
-  out.clear();
-  if (!record || !log_) return kErrInvalidParameter;
-  return log_->GetItemPath(*record, out);
+  return store_.GetItemPath(record, out);
 }
 
 int CFastFatRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
-  searchCallback_ = callback;
-  searchUser_ = user;
-  if (log_) log_->SetSearchCallback(callback, user);
-  return kSuccess;
+  return store_.SetSearchCallback(callback, user);
 }
 
 int CFastFatRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
-  if (!log_) return 0;
-  return log_->SearchByExtension(extensions, out);
+  return store_.SearchByExtension(extensions, out);
 }
 
 }  // namespace kestrel

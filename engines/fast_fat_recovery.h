@@ -15,6 +15,7 @@
 
 #include "catalogue/scan_log.h"
 #include "engines/fat_boot.h"
+#include "engines/fast_scan_store.h"
 #include "engines/fat_table.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/signatures.h"
@@ -51,7 +52,7 @@ class CFastFatRecovery final : public IFileRecoveryParse {
   const FatGeometry& geometry() const { return geometry_; }
   bool HasGeometry() const { return geometryValid_; }
   // The store of the last scan (null before one); for tests and the composite.
-  ScanLog* log() { return log_.get(); }
+  ScanLog* log() { return store_.log(); }
 
  private:
   int FinishOpen();
@@ -71,7 +72,6 @@ class CFastFatRecovery final : public IFileRecoveryParse {
   uint32_t DepthOf(uint32_t key);
   void MarkAncestors(uint32_t parentKey);
   void AppendNeededFolders();
-  uint64_t RootKey(int32_t level) const;
 
   // Writing one file's bytes: to a file (recovery), or a preview file/buffer.
   int WriteFileRecord(const FoundFileRecord& record, const std::filesystem::path& path);
@@ -98,10 +98,8 @@ class CFastFatRecovery final : public IFileRecoveryParse {
   ItemProgressCallback itemProgress_ = nullptr;
   void* user_ = nullptr;
   int32_t scale_ = 100;
-  SearchProgressCallback searchCallback_ = nullptr;
-  void* searchUser_ = nullptr;
 
-  std::unique_ptr<ScanLog> log_;
+  FastScanStore store_;
   std::deque<uint32_t> dirQueue_;
   std::unordered_set<uint32_t> visited_;
   // A folder's first cluster -> its record; recordIndex holds the parent key

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engines/fresh_store_name.h"
-#include "engines/scan_log_paths.h"
 #include "platform/error_codes.h"
 
 namespace kestrel {
@@ -16,9 +14,7 @@ constexpr uint32_t kBootBytes = 4096;
 }  // namespace
 
 CFastNtfsRecovery::CFastNtfsRecovery() = default;
-CFastNtfsRecovery::~CFastNtfsRecovery() {
-  if (log_) log_->Close();
-}
+CFastNtfsRecovery::~CFastNtfsRecovery() = default;
 
 int CFastNtfsRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
   if (opened_) return kSuccess;
@@ -188,65 +184,36 @@ int CFastNtfsRecovery::Scan(const std::optional<std::string>& storeName) {
 }
 
 int CFastNtfsRecovery::ScanUnguarded(const std::optional<std::string>& storeName) {
-  if (log_) log_->Close();
-  log_ = std::make_unique<ScanLog>();
-  log_->SetSearchCallback(searchCallback_, searchUser_);
-  if (storeName) {
-    // Reopening a saved scan: the source is not read.
-    int error = log_->Open(*storeName);
-    if (error != kSuccess) log_.reset();
-    return error;
-  }
-  if (!opened_) {
-    log_.reset();
+  // Reopening a saved scan reads nothing from the source, so needs no open one.
+  if (!storeName && !opened_) {
+    store_.Drop();
     return kErrInvalidParameter;
   }
-  // Two sources starting at the same sector in the same minute must not share a store.
-  std::filesystem::path folder = CurrentScanFolder();
-  std::string name = FreshStoreName(FastStoreName(int64_t(partitionStart_), LocalTimeNow()), folder);
-  if (int error = log_->Open(name, folder); error != kSuccess) {
-    log_.reset();
-    return error;
-  }
+  if (int error = store_.Start(storeName, partitionStart_); error != kSuccess || storeName) return error;
   return ScanMft();
 }
 
+// The listing operations answer from the store of the last scan.
 int CFastNtfsRecovery::ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
-  if (!dir && level != 0) return kErrInvalidParameter;
-  if (!log_) return kSuccess;
-  if (int error = log_->SaveIndex(); error != kSuccess) return error;
-  uint32_t key = dir ? dir->itemKey : uint32_t(kNtfsRootRecord);
-  return log_->ListFolder(DirectoryKey{key, uint32_t(level)}.Packed(), out);
+  return store_.ListChildren(dir, level, uint32_t(kNtfsRootRecord), out);
 }
 
 int CFastNtfsRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
-  count = 0;
-  if (!dir && level != 0) return kErrInvalidParameter;
-  if (!log_) return kSuccess;
-  if (int error = log_->SaveIndex(); error != kSuccess) return error;
-  uint32_t key = dir ? dir->itemKey : uint32_t(kNtfsRootRecord);
-  return log_->CountFilesUnder(DirectoryKey{key, uint32_t(level)}.Packed(), count);
+  return store_.CountFiles(dir, level, uint32_t(kNtfsRootRecord), count);
 }
 
-uint64_t CFastNtfsRecovery::GetFoundCount() { return log_ ? log_->RecordCount() : 0; }
+uint64_t CFastNtfsRecovery::GetFoundCount() { return store_.GetFoundCount(); }
 
 int CFastNtfsRecovery::GetItemPath(const FoundFileRecord* record, std::string& out) {
-  out.clear();
-  if (!record) return kErrInvalidParameter;
-  if (!log_) return kSuccess;
-  return log_->GetItemPath(*record, out);
+  return store_.GetItemPath(record, out);
 }
 
 int CFastNtfsRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
-  searchCallback_ = callback;
-  searchUser_ = user;
-  if (log_) log_->SetSearchCallback(callback, user);
-  return kSuccess;
+  return store_.SetSearchCallback(callback, user);
 }
 
 int CFastNtfsRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
-  if (!log_) return 0;
-  return log_->SearchByExtension(extensions, out);
+  return store_.SearchByExtension(extensions, out);
 }
 
 }  // namespace kestrel

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue/scan_log.h"
+#include "engines/fast_scan_store.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/found_item_details.h"
 #include "engines/ntfs_attributes.h"
@@ -57,7 +58,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse,
   // Records looked at by the last scan (for throughput figures).
   uint64_t recordsParsed() const { return recordsParsed_; }
   // The store of the last scan (null before one).
-  ScanLog* log() { return log_.get(); }
+  ScanLog* log() { return store_.log(); }
 
  private:
   // One folder met as the parent of a deleted file.
@@ -133,10 +134,8 @@ class CFastNtfsRecovery final : public IFileRecoveryParse,
   ItemProgressCallback item_ = nullptr;
   void* user_ = nullptr;
   int32_t scale_ = 100;
-  SearchProgressCallback searchCallback_ = nullptr;
-  void* searchUser_ = nullptr;
 
-  std::unique_ptr<ScanLog> log_;
+  FastScanStore store_;
   std::unordered_map<uint64_t, FolderNode> folders_;
   std::vector<uint64_t> pendingParents_;  // folders in first-seen order
   std::vector<uint8_t> chunk_;

@@ -172,8 +172,8 @@ void CFastNtfsRecovery::ParseDeletedRecord(uint64_t number, std::span<uint8_t> b
   out.contentValid = damaged ? 0 : ContentCheck(name.name, data, out.entrySector);
 
   uint32_t depth = FolderDepth(name.parent, name.parentSequence);
-  if (log_->AppendRecord(out) != kSuccess) return;
-  log_->LinkChild(DirectoryKey{uint32_t(name.parent), depth}.Packed(), out.recordIndex);
+  if (store_.log()->AppendRecord(out) != kSuccess) return;
+  store_.log()->LinkChild(DirectoryKey{uint32_t(name.parent), depth}.Packed(), out.recordIndex);
 }
 
 int CFastNtfsRecovery::ContentCheck(const std::string& name, const NtfsStream& data, uint64_t recordSector) {
@@ -319,8 +319,8 @@ void CFastNtfsRecovery::AppendFolderRecords() {
       parentKey = DirectoryKey{uint32_t(node.parent), parentDepth}.Packed();
     }
     out.SetName(name);
-    if (log_->AppendRecord(out) != kSuccess) continue;
-    log_->LinkChild(parentKey, out.recordIndex, uint32_t(number), out.Name());
+    if (store_.log()->AppendRecord(out) != kSuccess) continue;
+    store_.log()->LinkChild(parentKey, out.recordIndex, uint32_t(number), out.Name());
   }
 }
 

@@ -333,5 +333,17 @@ TEST(FastNtfsScan, NullFolderWithALevelIsRefused) {
   EXPECT_EQ(engine.RecoverItem(nullptr, "x", 0), kErrInvalidParameter);
 }
 
+// Like the FAT engine: before any scan there is no store to give a path from.
+TEST(FastNtfsScan, BeforeAScanPathsAreRefusedAndTheRootIsEmpty) {
+  CFastNtfsRecovery engine;
+  FoundFileRecord record;
+  std::string path = "stale";
+  EXPECT_EQ(engine.GetItemPath(&record, path), kErrInvalidParameter);
+  EXPECT_TRUE(path.empty());
+  std::vector<FoundFileRecord> out;
+  EXPECT_EQ(engine.ListChildren(nullptr, 0, out), kSuccess);
+  EXPECT_TRUE(out.empty());
+}
+
 }  // namespace
 }  // namespace kestrel
