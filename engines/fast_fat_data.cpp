@@ -6,48 +6,12 @@
 #include <deque>
 #include <set>
 
-#include "catalogue/categories.h"
 #include "engines/fast_fat_recovery.h"
 #include "engines/fat_dir.h"
-#include "engines/scan_log_paths.h"
+#include "engines/preview_file.h"
+#include "platform/file_io.h"
 
 namespace kestrel {
-
-namespace {
-
-int WriteAll(int fd, const uint8_t* data, size_t count) {
-  while (count > 0) {
-    ssize_t written = ::write(fd, data, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return written < 0 ? LastError(IoDirection::kWrite) : kErrWriteFault;
-    data += written;
-    count -= size_t(written);
-  }
-  return kSuccess;
-}
-
-// Folders that already exist are no error.
-int MakeFolders(const std::filesystem::path& folder) {
-  if (folder.empty()) return kSuccess;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec && !std::filesystem::is_directory(folder)) return ErrorFromErrno(ec.value(), IoDirection::kWrite);
-  return kSuccess;
-}
-
-enum class PreviewKind { kBuffer, kPicture, kMedia };
-
-PreviewKind PreviewKindOf(std::string_view name) {
-  std::string extension = ExtensionOf(name);
-  if (extension.empty()) return PreviewKind::kBuffer;
-  if (ExtensionInList(extension, kAudioExtensions) || ExtensionInList(extension, kVideoExtensions)) {
-    return PreviewKind::kMedia;
-  }
-  if (ExtensionInList(extension, kPhotoExtensions)) return PreviewKind::kPicture;
-  return PreviewKind::kBuffer;
-}
-
-}  // namespace
 
 template <typename Sink, typename Progress>
 int CFastFatRecovery::ReadRecordData(const FoundFileRecord& record, uint64_t wanted, Sink&& sink,
@@ -117,14 +81,14 @@ int CFastFatRecovery::RecoverItem(const FoundFileRecord* record, const std::file
                                   int32_t rootDepth) {
   if (!record) return kErrInvalidParameter;
   if (!record->IsDirectory()) {
-    int error = MakeFolders(destination.parent_path());
+    int error = CreateFolders(destination.parent_path());
     if (error != kSuccess) {
       if (itemProgress_) itemProgress_(user_, 100, 100, error, destination);
       return error;
     }
     return WriteFileRecord(*record, destination);
   }
-  int error = MakeFolders(destination);
+  int error = CreateFolders(destination);
   if (error != kSuccess) return error;
   struct Pending {
     FoundFileRecord record;
@@ -151,7 +115,7 @@ int CFastFatRecovery::RecoverItem(const FoundFileRecord* record, const std::file
     for (const FoundFileRecord& child : children) {
       std::filesystem::path path = current / SafeFileName(std::string(child.Name()));
       if (child.IsDirectory()) {
-        MakeFolders(path);
+        CreateFolders(path);
         queue.push_back({child, current});
         continue;
       }
@@ -178,8 +142,8 @@ int CFastFatRecovery::ExtractPreview(const FoundFileRecord* record, std::filesys
     return kErrWriteFault;
   }
   auto progress = [&](int32_t percent) { return report(percent, 0); };
-  PreviewKind kind = PreviewKindOf(record->Name());
-  if (kind == PreviewKind::kBuffer) {
+  const char* tempName = PreviewFileName(record->Name());
+  if (!tempName) {
     buffer.clear();
     if (record->size == 0) {
       report(100, 0);
@@ -197,18 +161,12 @@ int CFastFatRecovery::ExtractPreview(const FoundFileRecord* record, std::filesys
     // A preview shows what there is, even when the file's end was lost.
     return result == kErrHandleEof ? kSuccess : result;
   }
-  std::filesystem::path folder = ScanLogRoot();
-  int error = MakeFolders(folder);
-  std::filesystem::path path = folder / (kind == PreviewKind::kPicture ? "tmp.jpg" : "tmp.avi");
-  tempPath = path;
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-  int fd = error == kSuccess ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
-  if (fd < 0) {
-    if (error == kSuccess) error = LastError(IoDirection::kWrite);
+  int fd = -1;
+  if (int error = OpenPreviewFile(tempName, tempPath, fd); error != kSuccess) {
     report(100, error);
     return error;
   }
+  const std::filesystem::path path = tempPath;
   if (record->size == 0) {
     ::close(fd);
     report(100, 0);
@@ -219,7 +177,10 @@ int CFastFatRecovery::ExtractPreview(const FoundFileRecord* record, std::filesys
       progress);
   if (result == kErrHandleEof) result = kSuccess;
   if (::close(fd) != 0 && result == kSuccess) result = LastError(IoDirection::kWrite);
-  if (result != kSuccess) std::filesystem::remove(path, ec);
+  if (result != kSuccess) {
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+  }
   return result;
 }
 

@@ -7,33 +7,14 @@
 #include <deque>
 #include <system_error>
 
-#include "catalogue/categories.h"
 #include "engines/fast_ntfs_recovery.h"
-#include "engines/scan_log_paths.h"
+#include "engines/preview_file.h"
 #include "platform/error_codes.h"
+#include "platform/file_io.h"
 
 namespace kestrel {
 
 namespace {
-
-int WriteAll(int fd, const uint8_t* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::write(fd, data + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? LastError(IoDirection::kWrite) : kErrWriteFault;
-    done += size_t(n);
-  }
-  return kSuccess;
-}
-
-int CreateFolders(const std::filesystem::path& folder) {
-  if (folder.empty()) return kSuccess;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec && !std::filesystem::is_directory(folder)) return ErrorFromErrno(ec.value(), IoDirection::kWrite);
-  return kSuccess;
-}
 
 // A name from the volume used as one path component, never as a way out of the folder.
 std::string SafeComponent(std::string_view name) {
@@ -158,28 +139,11 @@ int CFastNtfsRecovery::PreviewUnguarded(const FoundFileRecord* record, std::file
     report(100, kErrInvalidParameter);
     return kErrInvalidParameter;
   }
-  std::string extension = ExtensionOf(record->Name());
-  const char* tempName = nullptr;
-  if (ExtensionInList(extension, kAudioExtensions) || ExtensionInList(extension, kVideoExtensions)) {
-    tempName = "tmp.avi";
-  } else if (ExtensionInList(extension, kPhotoExtensions)) {
-    tempName = "tmp.jpg";
-  }
-
+  const char* tempName = PreviewFileName(record->Name());
   int fd = -1;
   std::filesystem::path target;
   if (tempName) {
-    std::filesystem::path folder = ScanLogRoot();
-    if (int error = CreateFolders(folder); error != kSuccess) {
-      report(100, error);
-      return error;
-    }
-    target = folder / tempName;
-    std::error_code ec;
-    std::filesystem::remove(target, ec);
-    fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      int error = LastError(IoDirection::kWrite);
+    if (int error = OpenPreviewFile(tempName, target, fd); error != kSuccess) {
       report(100, error);
       return error;
     }

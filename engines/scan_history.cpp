@@ -13,6 +13,7 @@
 #include "engines/scan_log_paths.h"
 #include "platform/byte_view.h"
 #include "platform/error_codes.h"
+#include "platform/file_io.h"
 #include "platform/utf8.h"
 
 namespace kestrel {
@@ -43,20 +44,6 @@ std::string FolderKey(const std::filesystem::path& folder) {
   std::string text = folder.lexically_normal().string();
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   return text;
-}
-
-int WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return LastError(IoDirection::kWrite);
-    }
-    if (n == 0) return kErrWriteFault;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return kSuccess;
 }
 
 }  // namespace
