@@ -14,7 +14,6 @@ namespace kestrel {
 namespace {
 constexpr uint32_t kStateMagic = 0x53544E4B;  // "KNTS"
 constexpr uint32_t kStateVersion = 1;
-constexpr uint64_t kLargestCluster = 104857600;
 }  // namespace
 
 CProfessionalNtfsRecovery::CProfessionalNtfsRecovery() = default;
@@ -176,94 +175,6 @@ int CProfessionalNtfsRecovery::SaveState(const std::filesystem::path& stateFile)
     writer.U32(copy.placement);
   }
   return writer.Save(stateFile);
-}
-
-namespace {
-
-// The first $DATA of a record (the unnamed one when there is one).
-const NtfsAttribute* FirstData(const std::vector<NtfsAttribute>& attributes) {
-  const NtfsAttribute* any = nullptr;
-  for (const NtfsAttribute& a : attributes) {
-    if (a.type != kNtfsAttrData) continue;
-    if (a.nameBytes.empty()) return &a;
-    if (!any) any = &a;
-  }
-  return any;
-}
-
-}  // namespace
-
-int CProfessionalNtfsRecovery::RunListAt(uint64_t sector, std::vector<NtfsRun>& runs) {
-  runs.clear();
-  std::vector<uint8_t> bytes;
-  int error = ReadRecordAt(sector, bytes);
-  if (error != kSuccess) return error;
-  NtfsRecordHeader header;
-  if (ApplyFixups(std::span<uint8_t>(bytes), &header) == NtfsRecordStatus::kNoSignature) return -1;
-  std::vector<NtfsAttribute> attributes;
-  ParseAttributes(ByteView(bytes.data(), bytes.size()), header, attributes);
-  for (const NtfsAttribute& a : attributes) {
-    if (a.type == kNtfsAttrAttributeList) return kErrInvalidParameter;
-  }
-  const NtfsAttribute* data = FirstData(attributes);
-  if (!data) return -100;
-  if (data->nonResident) DecodeRunList(data->bytes, data->runListOffset, runs);
-  return kSuccess;
-}
-
-int CProfessionalNtfsRecovery::WriteData(const FoundFileRecord& record, deep::DataSink& sink,
-                                         const std::function<int(uint64_t)>& report) {
-  std::vector<uint8_t> bytes;
-  int error = ReadRecordAt(record.entrySector, bytes);
-  if (error != kSuccess) return error;
-  NtfsRecordHeader header;
-  NtfsRecordStatus status = ApplyFixups(std::span<uint8_t>(bytes), &header);
-  if (status == NtfsRecordStatus::kNoSignature || status == NtfsRecordStatus::kBadHeader) return kErrInvalidParameter;
-  std::vector<NtfsAttribute> attributes;
-  ParseAttributes(ByteView(bytes.data(), bytes.size()), header, attributes);
-  const NtfsAttribute* data = FirstData(attributes);
-  if (!data) return kErrInvalidParameter;
-  uint64_t size = record.size;
-  if (!data->nonResident) {
-    uint64_t n = std::min<uint64_t>(size, data->value.size());
-    error = sink.Write(data->value.data(), size_t(n));
-    if (error != kSuccess) return error;
-    return report(n);
-  }
-  std::vector<NtfsRun> runs;
-  DecodeRunList(data->bytes, data->runListOffset, runs);
-  uint64_t clusterBytes = uint64_t(record.clusterBytes);
-  if (clusterBytes == 0 || clusterBytes > kLargestCluster || clusterBytes % sectorBytes_) return kErrWriteFault;
-  std::vector<uint8_t> piece(kMaxReadPiece);
-  uint64_t left = size;
-  uint64_t done = 0;
-  for (const NtfsRun& run : runs) {
-    if (left == 0 || sink.full()) break;
-    uint64_t runBytes = run.length * clusterBytes;
-    uint64_t sector = record.partitionStart + run.lcn * clusterBytes / sectorBytes_;
-    for (uint64_t at = 0; at < runBytes && left > 0 && !sink.full();) {
-      uint32_t want = uint32_t(std::min<uint64_t>(kMaxReadPiece, runBytes - at));
-      uint32_t count = want;
-      if (run.sparse) {
-        std::fill(piece.begin(), piece.begin() + want, 0);  // a sparse run reads as zeros
-      } else {
-        int32_t got = 0;
-        ReadSectors(int32_t(want / sectorBytes_), device_, piece.data(), sector + at / sectorBytes_,
-                    int32_t(sectorBytes_), &got);
-        if (got <= 0) return kErrReadFault;
-        count = uint32_t(got) * sectorBytes_;
-      }
-      uint32_t take = uint32_t(std::min<uint64_t>(count, left));
-      error = sink.Write(piece.data(), take);
-      if (error != kSuccess) return error;
-      left -= take;
-      done += take;
-      at += count;
-      int answer = report(done);
-      if (answer != 0) return answer;
-    }
-  }
-  return kSuccess;
 }
 
 int CProfessionalNtfsRecovery::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {

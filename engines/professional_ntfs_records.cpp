@@ -22,10 +22,8 @@ struct CProfessionalNtfsRecovery::RecordInfo {
   uint64_t parent = 0;          // from the first $FILE_NAME
   bool hasData = false;         // an unnamed $DATA
   bool dataNonResident = false;
-  uint64_t dataSize = 0;
   uint64_t allocatedSize = 0;
   std::vector<NtfsRun> runs;
-  ByteView residentValue;
   bool hasAttributeList = false;
 };
 
@@ -76,12 +74,8 @@ static void Summarise(const std::vector<NtfsAttribute>& attributes, auto& info) 
       info.hasData = true;
       info.dataNonResident = a.nonResident;
       if (a.nonResident) {
-        info.dataSize = a.realSize;
         info.allocatedSize = a.allocatedSize;
         DecodeRunList(a.bytes, a.runListOffset, info.runs);
-      } else {
-        info.dataSize = a.value.size();
-        info.residentValue = a.value;
       }
     }
   }
@@ -147,16 +141,17 @@ uint32_t CProfessionalNtfsRecovery::AddPlacement(Placement placement) {
 
 // Which table a record found at sector with this number belongs to: a known
 // $MFT copy that puts it exactly there, else a contiguous table ending at it.
-uint32_t CProfessionalNtfsRecovery::PlacementFor(uint64_t sector, uint64_t number, uint64_t& origin) {
+CProfessionalNtfsRecovery::Placement CProfessionalNtfsRecovery::PlacementAt(uint64_t sector, uint64_t number,
+                                                                          int64_t* known) const {
+  if (known) *known = -1;
   for (const MftCopy& copy : mftMap_) {
     const Placement& p = placements_[copy.placement];
     uint64_t at = 0;
     if (LocateRecord(p, number, at) && at == sector) {
-      origin = p.origin;
-      return copy.placement;
+      if (known) *known = int64_t(copy.placement);
+      return p;
     }
   }
-  origin = firstSector_;
   Placement p;
   p.origin = firstSector_;
   p.sectorsPerCluster = sectorsPerCluster_;
@@ -165,17 +160,15 @@ uint32_t CProfessionalNtfsRecovery::PlacementFor(uint64_t sector, uint64_t numbe
   // A number too large for the sector it was found at cannot name its
   // neighbours: its parents will show as lost folders.
   p.tableStart = sector >= back ? sector - back : UINT64_MAX / 2;
-  return AddPlacement(std::move(p));
+  return p;
 }
 
-void CProfessionalNtfsRecovery::LearnClusterSize(const RecordInfo& info) {
-  if (!info.hasData || !info.dataNonResident) return;
-  uint64_t clusters = TotalClusters(info.runs);
-  if (clusters == 0) return;
-  uint64_t spc = info.allocatedSize / sectorBytes_ / clusters;
-  // Garbage sizes must not poison every later record.
-  if (spc == 0 || spc > 256 || !IsPowerOfTwo(spc)) return;
-  sectorsPerCluster_ = uint32_t(spc);
+uint32_t CProfessionalNtfsRecovery::PlacementFor(uint64_t sector, uint64_t number, uint64_t& origin) {
+  int64_t known = -1;
+  Placement p = PlacementAt(sector, number, &known);
+  origin = p.origin;
+  if (known >= 0) return uint32_t(known);
+  return AddPlacement(std::move(p));
 }
 
 uint32_t CProfessionalNtfsRecovery::ParentDepth(uint64_t parent, uint32_t placement) {
@@ -203,37 +196,6 @@ uint32_t CProfessionalNtfsRecovery::ParentDepth(uint64_t parent, uint32_t placem
     current = info.parent;
   }
   return depth;
-}
-
-int CProfessionalNtfsRecovery::CheckData(FoundFileRecord& record, const std::vector<uint8_t>& bytes) {
-  std::string extension = ExtensionOf(record.Name());
-  if (extension.empty()) return kSuccess;
-  std::vector<uint8_t> copy = bytes;
-  NtfsRecordHeader header;
-  std::vector<NtfsAttribute> attributes;
-  if (!Gather(copy, header, attributes)) return kSuccess;
-  RecordInfo info;
-  Summarise(attributes, info);
-  if (!info.hasData) return kSuccess;
-  if (!info.dataNonResident) {
-    if (info.residentValue.empty()) {
-      record.contentValid = 0;
-      return kSuccess;
-    }
-    SignatureSource none;
-    none.sectorBytes = int32_t(sectorBytes_);
-    record.contentValid = uint32_t(CheckFirstSector(info.residentValue, extension, none, 0, scratch_));
-    return kSuccess;
-  }
-  if (info.runs.empty() || info.runs[0].sparse) return kSuccess;
-  uint64_t sector = record.partitionStart + info.runs[0].lcn * uint64_t(record.clusterBytes) / sectorBytes_;
-  std::vector<uint8_t> first(sectorBytes_);
-  int32_t got = 0;
-  ReadSectors(1, device_, first.data(), sector, int32_t(sectorBytes_), &got);
-  if (got != 1) return kSuccess;
-  record.contentValid =
-      uint32_t(CheckFirstSector(ByteView(first.data(), first.size()), extension, Source(), sector, scratch_));
-  return kSuccess;
 }
 
 void CProfessionalNtfsRecovery::WriteLostFolder(uint64_t number) {
@@ -264,6 +226,8 @@ int CProfessionalNtfsRecovery::HandleRecord(std::vector<uint8_t>& bytes, uint64_
   }
   if (!sound) return kErrInvalidParameter;
   if (!folderMode && header.IsDirectory()) return kSuccess;
+  // Extension records carry attributes of a base record, not files of their own.
+  if (!folderMode && header.baseRecord != 0) return kSuccess;
   RecordInfo info;
   Summarise(attributes, info);
   uint64_t number = header.number;
@@ -288,7 +252,6 @@ int CProfessionalNtfsRecovery::HandleRecord(std::vector<uint8_t>& bytes, uint64_
   if (number < kNtfsFirstUserRecord || !info.hasFileName) return kSuccess;
   if (folderMode && writtenFolders_.count(uint32_t(number))) return kSuccess;
 
-  LearnClusterSize(info);
   FoundFileRecord record;
   record.driveLetter = letter_;
   record.engineKind = uint32_t(EngineKind::kDeepNtfs);
@@ -298,7 +261,7 @@ int CProfessionalNtfsRecovery::HandleRecord(std::vector<uint8_t>& bytes, uint64_
   record.created = info.fileName.created;
   record.modified = info.fileName.modified;
   record.accessed = info.fileName.accessed;
-  record.size = folderMode ? 0 : (info.hasData ? info.dataSize : info.fileName.realSize);
+  record.size = folderMode ? 0 : info.fileName.realSize;
   record.entrySector = sector;
   record.SetName(info.fileName.name);
 
@@ -308,11 +271,13 @@ int CProfessionalNtfsRecovery::HandleRecord(std::vector<uint8_t>& bytes, uint64_
   } else {
     origin = placements_[placement].origin;
   }
-  const Placement& p = placements_[placement];
-  uint32_t spc = p.contiguous ? sectorsPerCluster_ : p.sectorsPerCluster;
-  record.clusterBytes = int32_t(spc * sectorBytes_);
   record.partitionStart = origin;
-  if (!folderMode) CheckData(record, bytes);
+  if (!folderMode) {
+    ExamineData(record, ByteView(bytes.data(), bytes.size()), header, placement);
+  } else {
+    const Placement& p = placements_[placement];
+    record.clusterBytes = int32_t((p.contiguous ? sectorsPerCluster_ : p.sectorsPerCluster) * sectorBytes_);
+  }
 
   uint32_t depth = info.parent == kNtfsRootRecord ? 0 : ParentDepth(info.parent, placement);
   if (log_->AppendRecord(record) != kSuccess) return kErrWriteFault;

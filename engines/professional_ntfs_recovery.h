@@ -17,6 +17,7 @@
 #include "catalogue/scan_log.h"
 #include "engines/deep_engine_support.h"
 #include "engines/file_recovery_parse.h"
+#include "engines/ntfs_attributes.h"
 #include "engines/ntfs_runlist.h"
 #include "engines/signatures.h"
 #include "storage/sector_device.h"
@@ -61,7 +62,8 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   // Writes the folders of every file found (or lost folders).
   int FinishScan();
   int SaveState(const std::filesystem::path& stateFile) const;
-  // Runs of the first $DATA of the record at sector; 0 or an error.
+  // Runs of the unnamed $DATA of the record at sector, all extents (through
+  // its $ATTRIBUTE_LIST); 0 or an error.
   int RunListAt(uint64_t sector, std::vector<NtfsRun>& runs);
 
   uint32_t recordBytes() const { return recordBytes_; }
@@ -90,6 +92,9 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
     uint32_t placement = 0;
   };
   struct RecordInfo;
+  // Records of one table and clusters of one volume, for the stream
+  // gathering and reading shared with the fast engine.
+  class VolumeReader;
 
   int OpenCommon(uint16_t letter);
   void DeriveSizes();
@@ -97,13 +102,23 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   int ReadRecordAt(uint64_t sector, std::vector<uint8_t>& record);
   bool LocateRecord(const Placement& placement, uint64_t number, uint64_t& sector) const;
   uint32_t AddPlacement(Placement placement);
+  // The table that puts record number at sector: a known $MFT copy, else a
+  // contiguous table ending there. PlacementFor also remembers it.
+  Placement PlacementAt(uint64_t sector, uint64_t number, int64_t* known = nullptr) const;
   uint32_t PlacementFor(uint64_t sector, uint64_t number, uint64_t& origin);
-  void LearnClusterSize(const RecordInfo& info);
+  void LearnClusterSize(const NtfsStream& stream);
+  // A file record's content: gathers its $DATA (all extents), learns the
+  // cluster size from it and sets size, clusterBytes and contentValid.
+  void ExamineData(FoundFileRecord& record, ByteView bytes, const NtfsRecordHeader& header, uint32_t placement);
   uint32_t ParentDepth(uint64_t parent, uint32_t placement);
   int HandleRecord(std::vector<uint8_t>& record, uint64_t sector, bool folderMode, uint64_t wanted,
                    uint32_t placement);
   void WriteLostFolder(uint64_t number);
-  int CheckData(FoundFileRecord& record, const std::vector<uint8_t>& bytes);
+  // Reads the record at sector again and gathers its unnamed $DATA on the
+  // volume its table belongs to; clusterBytes 0: that table's cluster size.
+  // 0, 87 (no sound record there) or the read error.
+  int StreamAt(uint64_t sector, uint32_t clusterBytes, NtfsStream& stream);
+  void CheckData(FoundFileRecord& record, const NtfsStream& stream, VolumeReader& volume);
   int WriteData(const FoundFileRecord& record, deep::DataSink& sink, const std::function<int(uint64_t)>& report);
   int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
   SignatureSource Source() const;

@@ -112,6 +112,22 @@ TEST(DeepScanCommand, FormattedNtfsGivesBackEveryFileWithItsPath) {
   }
 }
 
+// Compressed, sparse and attribute-list files read through the same stream
+// reader as a fast scan: a raw copy of compressed units or of the first
+// extent only would give other bytes.
+TEST(DeepScanCommand, FormattedNtfsGivesBackCompressedSparseAndListedFilesByteExact) {
+  LeaveAFreshScanFolder fresh;
+  TempDir out;
+  auto result = RecoverDeep("deep-ntfs-streams.img", out.path());
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  auto recovered = Recovered(out.path());
+  auto expected = ExpectedFiles("deep-ntfs-streams.img");
+  ASSERT_EQ(expected.size(), 4u);
+  for (const Expected& e : expected) {
+    EXPECT_TRUE(HasNamed(recovered, e.path, e.sha)) << e.path;
+  }
+}
+
 TEST(DeepScanCommand, Fat32WithoutBootSectorsIsReadByItsDirectories) {
   LeaveAFreshScanFolder fresh;
   TempDir out;

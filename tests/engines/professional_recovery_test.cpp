@@ -250,5 +250,40 @@ TEST(DeepScan, RecoveringAFolderWritesItsWholeTree) {
   }
 }
 
+// Previews of deep NTFS records go through the same stream reader as
+// recovery: compressed units decompressed, holes as zeros, every extent of a
+// $DATA continued in an extension record.
+TEST(DeepScan, PreviewOfDeepNtfsRecordsGivesTheFileBytes) {
+  LeaveAFreshScanFolder fresh;
+  auto engine = DeepEngine("deep-ntfs-streams.img");
+  ASSERT_EQ(engine->Scan(std::nullopt), 0);
+  std::vector<FoundFileRecord> found;
+  ASSERT_EQ(engine->SearchByExtension("*.txt|*.bin|", found), 1);
+  std::map<std::string, std::string> expected;
+  std::ifstream list(std::filesystem::path(KESTREL_TEST_DATA_DIR) / "deep-ntfs-streams.img.sha256");
+  std::string line;
+  while (std::getline(list, line)) {
+    if (line.size() > 66) expected[std::filesystem::path(line.substr(66)).filename().string()] = line.substr(0, 64);
+  }
+  ASSERT_EQ(expected.size(), 4u);
+  test::TempDir dir;
+  size_t previewed = 0;
+  for (const FoundFileRecord& r : found) {
+    auto it = expected.find(std::string(r.Name()));
+    if (r.engineKind != uint32_t(EngineKind::kDeepNtfs) || it == expected.end()) continue;
+    std::vector<uint8_t> buffer;
+    std::filesystem::path temp;
+    uint32_t size = uint32_t(r.size);
+    ASSERT_EQ(engine->ExtractPreview(&r, temp, buffer, size, nullptr, nullptr), 0) << r.Name();
+    ASSERT_EQ(size, r.size) << r.Name();
+    buffer.resize(size);
+    test::WriteFile(dir / "preview", buffer);
+    EXPECT_EQ(test::Sha256Hex(dir / "preview"), it->second) << r.Name();
+    EXPECT_EQ(r.contentValid, 1u) << r.Name();
+    ++previewed;
+  }
+  EXPECT_EQ(previewed, 4u);
+}
+
 }  // namespace
 }  // namespace kestrel
