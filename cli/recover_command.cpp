@@ -77,24 +77,14 @@ std::string FailureText(int error, const FoundFileRecord& record, const std::fil
 void AddRecoverCommand(CLI::App& app, int& exitCode) {
   auto* command = app.add_subcommand("recover", "Scan a source and copy the deleted files found to a folder");
   struct Options {
-    bool deep = false;
-    bool resume = false;
-    bool restart = false;
-    std::string source;
+    ScanArguments scan;
     std::string destination;
     std::string types;
     bool keepPaths = false;
     bool allowSameDevice = false;
   };
   auto options = std::make_shared<Options>();
-  command->add_option("SOURCE", options->source, "Image file or block device")->required();
-  command->add_flag("--deep", options->deep,
-                    "Deep scan: every sector (or every free cluster) for lost folders, lost MFT records and "
-                    "files known by their content");
-  auto* resumeFlag = command->add_flag("--resume", options->resume,
-                                       "Deep scan: continue the saved unfinished deep scan of SOURCE");
-  command->add_flag("--restart", options->restart, "Deep scan: discard a saved unfinished deep scan and start afresh")
-      ->excludes(resumeFlag);
+  AddScanArguments(*command, options->scan);
   command->add_option("DEST", options->destination, "Folder that receives the recovered files")->required();
   command->add_option("--types", options->types,
                       "Extensions (jpg,png,...) or photo, audio, video, all; default photo, audio and video");
@@ -113,9 +103,7 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       return;
     }
     Source source;
-    int error = ResolveSource(options->source, source);
-    if (error != 0) {
-      PrintSourceError(options->source, error);
+    if (!ResolveScanSource(options->scan, source)) {
       exitCode = kExitUsage;
       return;
     }
@@ -136,14 +124,11 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       return;
     }
     std::unique_ptr<IFileRecoveryParse> engine;
-    exitCode = RunScan(source,
-                       ScanOptions{options->deep, options->restart  ? ResumeChoice::kRestart
-                                                  : options->resume ? ResumeChoice::kResume
-                                                                    : ResumeChoice::kAsk},
-                       engine);
+    exitCode = RunScan(source, options->scan.options(), engine);
     if (exitCode != kExitOk) return;
 
     std::vector<FoundItem> matches;
+    int error = kSuccess;
     if (all) {
       std::vector<FoundItem> found;
       error = CollectFound(*engine, found);
@@ -162,7 +147,7 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       }
     }
     if (error != kSuccess) {
-      PrintSourceError(options->source, error);
+      PrintSourceError(options->scan.source, error);
       exitCode = kExitUsage;
       return;
     }

@@ -42,45 +42,29 @@ constexpr std::string_view kCategories[] = {"photo", "audio", "video", "document
 void AddScanCommand(CLI::App& app, int& exitCode) {
   auto* command = app.add_subcommand("scan", "Fast-scan a source and summarise the deleted files found");
   struct Options {
-    bool deep = false;
-    bool resume = false;
-    bool restart = false;
-    std::string source;
+    ScanArguments scan;
     bool list = false;
     bool json = false;
   };
   auto options = std::make_shared<Options>();
-  command->add_option("SOURCE", options->source, "Image file or block device")->required();
-  command->add_flag("--deep", options->deep,
-                    "Deep scan: every sector (or every free cluster) for lost folders, lost MFT records and "
-                    "files known by their content");
-  auto* resumeFlag = command->add_flag("--resume", options->resume,
-                                       "Deep scan: continue the saved unfinished deep scan of SOURCE");
-  command->add_flag("--restart", options->restart, "Deep scan: discard a saved unfinished deep scan and start afresh")
-      ->excludes(resumeFlag);
+  AddScanArguments(*command, options->scan);
   command->add_flag("--list", options->list,
                     "One found record per line: path, name, size, modified, deleted, contentValid, engineKind, "
                     "storage (encrypted/compressed/sparse or -)");
   command->add_flag("--json", options->json, "Print the summary (and the list) as JSON");
   command->callback([options, &exitCode] {
     Source source;
-    int error = ResolveSource(options->source, source);
-    if (error != 0) {
-      PrintSourceError(options->source, error);
+    if (!ResolveScanSource(options->scan, source)) {
       exitCode = kExitUsage;
       return;
     }
     std::unique_ptr<IFileRecoveryParse> engine;
-    exitCode = RunScan(source,
-                       ScanOptions{options->deep, options->restart  ? ResumeChoice::kRestart
-                                                  : options->resume ? ResumeChoice::kResume
-                                                                    : ResumeChoice::kAsk},
-                       engine);
+    exitCode = RunScan(source, options->scan.options(), engine);
     if (exitCode != kExitOk) return;
     std::vector<FoundItem> found;
-    error = CollectFound(*engine, found);
+    int error = CollectFound(*engine, found);
     if (error != 0) {
-      PrintSourceError(options->source, error);
+      PrintSourceError(options->scan.source, error);
       exitCode = kExitUsage;
       return;
     }
@@ -97,7 +81,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
     }
     if (options->json) {
       nlohmann::ordered_json doc;
-      doc["source"] = options->source;
+      doc["source"] = options->scan.source;
       doc["files"] = files;
       doc["folders"] = folders;
       for (auto category : kCategories) doc["categories"][std::string(category)] = byCategory[category];

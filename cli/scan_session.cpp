@@ -6,6 +6,8 @@
 #include <deque>
 #include <set>
 
+#include <CLI/CLI.hpp>
+
 #include "platform/error_codes.h"
 
 namespace kestrel::cli {
@@ -25,6 +27,30 @@ int ScanProgress(void* user, int32_t progress, int32_t scale, int32_t remaining,
 }
 
 }  // namespace
+
+ScanOptions ScanArguments::options() const {
+  return ScanOptions{deep, restart  ? ResumeChoice::kRestart
+                           : resume ? ResumeChoice::kResume
+                                    : ResumeChoice::kAsk};
+}
+
+void AddScanArguments(CLI::App& command, ScanArguments& arguments) {
+  command.add_option("SOURCE", arguments.source, "Image file or block device")->required();
+  command.add_flag("--deep", arguments.deep,
+                   "Deep scan: every sector (or every free cluster) for lost folders, lost MFT records and "
+                   "files known by their content");
+  auto* resumeFlag = command.add_flag("--resume", arguments.resume,
+                                      "Deep scan: continue the saved unfinished deep scan of SOURCE");
+  command.add_flag("--restart", arguments.restart, "Deep scan: discard a saved unfinished deep scan and start afresh")
+      ->excludes(resumeFlag);
+}
+
+bool ResolveScanSource(const ScanArguments& arguments, Source& source) {
+  int error = ResolveSource(arguments.source, source);
+  if (error == 0) return true;
+  PrintSourceError(arguments.source, error);
+  return false;
+}
 
 ProgressLine::ProgressLine() : active_(isatty(STDERR_FILENO) == 1) {}
 

@@ -13,12 +13,31 @@
 #include "cli/source.h"
 #include "engines/file_recovery_parse.h"
 
+namespace CLI {
+class App;
+}  // namespace CLI
+
 namespace kestrel::cli {
 
 struct ScanOptions {
   bool deep = false;
   ResumeChoice resume = ResumeChoice::kAsk;  // deep scans only
 };
+
+// What `scan` and `recover` take alike: SOURCE and the deep-scan flags.
+struct ScanArguments {
+  std::string source;
+  bool deep = false;
+  bool resume = false;
+  bool restart = false;
+  ScanOptions options() const;
+};
+
+// Adds SOURCE (required), --deep, --resume and --restart to command.
+void AddScanArguments(CLI::App& command, ScanArguments& arguments);
+
+// Resolves arguments.source; prints why and returns false when it cannot be used.
+bool ResolveScanSource(const ScanArguments& arguments, Source& source);
 
 // Resolves nothing: source must be resolved. Creates the engine and scans.
 // Prints its own message on failure and returns the exit code (kExitOk or
