@@ -226,18 +226,8 @@ int ScanHistory::FindSavedPartitionScan(int32_t driveNumber, uint64_t firstSecto
         entry.sectorCount != sectorCount) {
       continue;
     }
-    if (entry.freeBytes == currentFreeBytes) {
-      resumeMatched_ = true;
-      matchedFolder_ = entry.scanFolder;
-      out = entry;
-      return 1;
-    }
-    // The volume changed since that scan: its results no longer describe it.
-    const auto folder = entry.scanFolder;
-    DeleteSavedScanLocked(folder);
-    resumeMatched_ = false;
-    matchedFolder_.clear();
-    return 0;
+    // Other free space means the volume changed since that scan: its results no longer describe it.
+    return TakeOrDropLocked(entry, entry.freeBytes == currentFreeBytes, out);
   }
   return 0;
 }
@@ -247,18 +237,23 @@ int ScanHistory::FindSavedImageScan(const std::filesystem::path& imagePath, Scan
   if (imagePath.empty()) return 0;
   for (const auto& entry : entries_) {
     if (entry.imagePath != imagePath) continue;
-    if (entry.imageWriteTime == FileWriteTime(imagePath)) {
-      resumeMatched_ = true;
-      matchedFolder_ = entry.scanFolder;
-      out = entry;
-      return 1;
-    }
-    const auto folder = entry.scanFolder;
-    DeleteSavedScanLocked(folder);
-    resumeMatched_ = false;
-    matchedFolder_.clear();
-    return 0;
+    return TakeOrDropLocked(entry, entry.imageWriteTime == FileWriteTime(imagePath), out);
   }
+  return 0;
+}
+
+int ScanHistory::TakeOrDropLocked(const ScanHistoryEntry& entry, bool stillValid, ScanHistoryEntry& out) {
+  if (stillValid) {
+    resumeMatched_ = true;
+    matchedFolder_ = entry.scanFolder;
+    out = entry;
+    return 1;
+  }
+  // A copy: deleting drops the entry the reference points at.
+  const auto folder = entry.scanFolder;
+  DeleteSavedScanLocked(folder);
+  resumeMatched_ = false;
+  matchedFolder_.clear();
   return 0;
 }
 

@@ -102,6 +102,9 @@ class ScanHistory {
  private:
   void DeleteSavedScanLocked(const std::filesystem::path& folder);
   int SaveHistoryLocked();
+  // The end of a Find*: a still-valid entry is matched (1, out set); a stale
+  // one is deleted with its folder and any match forgotten (0).
+  int TakeOrDropLocked(const ScanHistoryEntry& entry, bool stillValid, ScanHistoryEntry& out);
 
   mutable std::mutex mutex_;
   std::filesystem::path root_;
