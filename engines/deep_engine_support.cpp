@@ -9,11 +9,18 @@
 
 #include "catalogue/categories.h"
 #include "engines/fat_dir.h"
+#include "engines/fresh_store_name.h"
 #include "engines/scan_log_paths.h"
 #include "platform/byte_view.h"
 #include "platform/error_codes.h"
 
 namespace kestrel::deep {
+
+int OpenNewStore(ScanLog& log, const std::string& base) {
+  std::filesystem::path folder = CurrentScanFolder();
+  return log.Open(FreshStoreName(base, folder), folder);
+}
+
 
 int ListFromLog(ScanLog* log, const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
   if (!dir && level != 0) return kErrInvalidParameter;

@@ -16,6 +16,12 @@
 
 namespace kestrel::deep {
 
+// Opens a new store for a scan in the current scan folder under base, or
+// base + "_2", "_3"... when a store of that name is already there: stores
+// are named by the minute, and a second scan of the same source within it
+// must not continue the first one's records.
+int OpenNewStore(ScanLog& log, const std::string& base);
+
 // Slots 4 to 7, 10 and 11 answered by a member's store (null: not open).
 int ListFromLog(ScanLog* log, const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out);
 int CountFromLog(ScanLog* log, const FoundFileRecord* dir, int32_t level, int64_t& count);

@@ -33,9 +33,9 @@ CFileTypeRecovery::~CFileTypeRecovery() {
   CloseDevice(device_);
 }
 
-int CFileTypeRecovery::OpenStore(const std::string& name) {
+int CFileTypeRecovery::OpenStore(const std::string& name, bool fresh) {
   log_ = std::make_unique<ScanLog>();
-  return log_->Open(name);
+  return fresh ? deep::OpenNewStore(*log_, name) : log_->Open(name);
 }
 
 int CFileTypeRecovery::OpenImageSource(const std::filesystem::path& image, uint16_t letter) {
@@ -62,14 +62,14 @@ int CFileTypeRecovery::OpenPartitionSource(int32_t driveNumber, uint64_t firstSe
 
 int CFileTypeRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
   int error = OpenImageSource(image, letter);
-  int storeError = OpenStore(FileTypeStoreName(0, LocalTimeNow()));
+  int storeError = OpenStore(FileTypeStoreName(0, LocalTimeNow()), true);
   return error != kSuccess ? error : storeError;
 }
 
 int CFileTypeRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
                                      uint16_t letter) {
   int error = OpenPartitionSource(driveNumber, firstSector, sectorCount, letter);
-  int storeError = OpenStore(FileTypeStoreName(static_cast<int64_t>(firstSector), LocalTimeNow()));
+  int storeError = OpenStore(FileTypeStoreName(static_cast<int64_t>(firstSector), LocalTimeNow()), true);
   return error != kSuccess ? error : storeError;
 }
 

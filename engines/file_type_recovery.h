@@ -59,7 +59,8 @@ class CFileTypeRecovery final : public IFileRecoveryParse {
  private:
   int OpenImageSource(const std::filesystem::path& image, uint16_t letter);
   int OpenPartitionSource(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter);
-  int OpenStore(const std::string& name);
+  // fresh: a new scan's store, never one already in the scan folder.
+  int OpenStore(const std::string& name, bool fresh = false);
   // Copies the record's run of sectors into sink, calling progress(done) after each piece.
   template <typename Sink, typename Progress>
   int CopyRecord(const FoundFileRecord& record, Sink& sink, Progress progress);

@@ -106,8 +106,8 @@ int CProfessionalFatRecovery::BeginScan(const std::optional<std::string>& storeN
   rootCluster_ = 2;
   if (log_) log_->Close();
   log_ = std::make_unique<ScanLog>();
-  std::string name = storeName ? *storeName : ProFatStoreName(int64_t(firstSector_), LocalTimeNow());
-  int error = log_->Open(name);
+  int error = storeName ? log_->Open(*storeName)
+                        : deep::OpenNewStore(*log_, ProFatStoreName(int64_t(firstSector_), LocalTimeNow()));
   if (error != kSuccess) return error;
   if (searchCallback_) log_->SetSearchCallback(searchCallback_, searchUser_);
   for (const DirInfoEntry& entry : log_->folderNames()) writtenFolders_.insert(entry.folderId);

@@ -112,8 +112,8 @@ int CProfessionalNtfsRecovery::BeginScan(const std::optional<std::string>& store
   writtenFolders_.clear();
   if (log_) log_->Close();
   log_ = std::make_unique<ScanLog>();
-  std::string name = storeName ? *storeName : ProNtfsStoreName(int64_t(firstSector_), LocalTimeNow());
-  int error = log_->Open(name);
+  int error = storeName ? log_->Open(*storeName)
+                        : deep::OpenNewStore(*log_, ProNtfsStoreName(int64_t(firstSector_), LocalTimeNow()));
   if (error != kSuccess) return error;
   if (searchCallback_) log_->SetSearchCallback(searchCallback_, searchUser_);
   // Folders written before an interruption are not written twice.

@@ -153,6 +153,30 @@ TEST(FileTypeRecovery, PngSizedAt5000BytesContinuesTenSectorsOn) {
   EXPECT_EQ(records["1000.png"].size, 5000u);
 }
 
+// Stores are named by the minute: a second scan of the same source in that
+// minute must start with a store of its own, not continue the first one's.
+TEST(FileTypeRecovery, TwoScansInOneMinuteKeepTheirOwnStores) {
+  std::vector<uint8_t> card = BuildCard({{"image.png", 2, "png"}}, 64);
+  ImageSource image(card, false);
+  CFileTypeRecovery first;
+  ASSERT_EQ(first.OpenImage(image.path(), 0), kSuccess);
+  std::vector<uint8_t> sector = image.SectorCopy(2);
+  uint64_t step = 0, found = 0;
+  ASSERT_EQ(first.CarveSector(512, sector.data(), 512, 2, 2, 64, -1, image.device(), step, found), kSuccess);
+  std::vector<FoundFileRecord> listed;
+  ASSERT_EQ(first.ListChildren(nullptr, 0, listed), kSuccess);  // the first scan's results are saved
+  ASSERT_EQ(listed.size(), 1u);
+  CFileTypeRecovery second;
+  ASSERT_EQ(second.OpenImage(image.path(), 0), kSuccess);
+  listed.clear();
+  ASSERT_EQ(second.ListChildren(nullptr, 0, listed), kSuccess);
+  EXPECT_TRUE(listed.empty());
+  ASSERT_EQ(second.CarveSector(512, sector.data(), 512, 2, 2, 64, -1, image.device(), step, found), kSuccess);
+  listed.clear();
+  ASSERT_EQ(second.ListChildren(nullptr, 0, listed), kSuccess);
+  EXPECT_EQ(listed.size(), 1u);
+}
+
 TEST(FileTypeRecovery, BmpClaimingOneMiBIsRecordedSoAndThePassGoesOn) {
   std::vector<uint8_t> card(4096 * 512, 0);
   std::vector<uint8_t> bmp = SampleFile("image.bmp");

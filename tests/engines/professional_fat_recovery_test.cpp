@@ -65,6 +65,18 @@ TEST_F(DeepFat, TwoStartSectorsGiveTheClusterGeometry) {
   EXPECT_EQ(fat_.unplacedStartCount(), 2u);
 }
 
+TEST_F(DeepFat, ASecondScanInTheSameMinuteStartsWithAnEmptyStore) {
+  fat_.OnDirectoryStart(StartSector(10, 0).data(), 5000);
+  fat_.OnDirectoryStart(StartSector(14, 0).data(), 5032);
+  ASSERT_EQ(fat_.FinishScan(), 0);
+  ASSERT_GT(fat_.GetFoundCount(), 0u);
+  CProfessionalFatRecovery again;
+  ASSERT_EQ(again.OpenImage(image_, 0), 0);
+  ASSERT_EQ(again.BeginScan(std::nullopt), 0);
+  EXPECT_NE(again.log()->recordsPath(), fat_.log()->recordsPath());
+  EXPECT_EQ(again.log()->TotalRecords(), 0u);
+}
+
 TEST_F(DeepFat, PairsThatCannotBeClustersGiveNoGeometry) {
   fat_.OnDirectoryStart(StartSector(10, 0).data(), 5000);
   fat_.OnDirectoryStart(StartSector(14, 0).data(), 5030);  // 30 / 4: not whole

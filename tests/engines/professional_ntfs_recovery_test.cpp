@@ -64,6 +64,18 @@ TEST_F(DeepNtfs, WithoutBootSectorOrMftParentsAreFoundNextToTheRecord) {
   EXPECT_EQ(lost[0].Name(), "orphan.txt");
 }
 
+TEST_F(DeepNtfs, ASecondScanInTheSameMinuteStartsWithAnEmptyStore) {
+  Open();
+  ntfs_.OnFileRecord(MakeRecord(70, 1, "photo.txt", 5, DataRun{100, 2, 8192, 5000}).data(), 2000);
+  ASSERT_EQ(ntfs_.FinishScan(), 0);
+  ASSERT_EQ(ntfs_.GetFoundCount(), 1u);
+  CProfessionalNtfsRecovery again;
+  ASSERT_EQ(again.OpenImage(dir_ / "disk.img", 0), 0);
+  ASSERT_EQ(again.BeginScan(std::nullopt), 0);
+  EXPECT_NE(again.log()->recordsPath(), ntfs_.log()->recordsPath());
+  EXPECT_EQ(again.log()->TotalRecords(), 0u);
+}
+
 TEST_F(DeepNtfs, MftRecordGivesTheOriginOfAVolumeInsideADisk) {
   // A volume starting at sector 6000 with 8 sectors per cluster and its
   // $MFT at cluster 4: record n lies at 6000 + 32 + 2n.
