@@ -219,6 +219,23 @@ int ScanLog::AppendRecord(FoundFileRecord& record) {
   return kSuccess;
 }
 
+int ScanLog::DiscardRecordsAfter(uint64_t records) {
+  if (recordsFd_ < 0 || appended_ != 0 || bufferUsed_ != 0) return kErrInvalidParameter;
+  if (records >= baseRecords_) return kSuccess;
+  if (::ftruncate(recordsFd_, static_cast<off_t>(records * kFoundFileRecordBytes)) != 0) {
+    return LastError(IoDirection::kWrite);
+  }
+  baseRecords_ = records;
+  for (auto it = relations_.begin(); it != relations_.end();) {
+    std::erase_if(it->second, [&](uint32_t n) { return n > records; });
+    it = it->second.empty() ? relations_.erase(it) : std::next(it);
+  }
+  std::erase_if(folderNames_, [&](const DirInfoEntry& e) { return e.recordNumber > records; });
+  parentIndexValid_ = false;
+  indexDirty_ = true;
+  return kSuccess;
+}
+
 int ScanLog::FlushRecords() {
   if (bufferUsed_ == 0 || recordsFd_ < 0) return kSuccess;
   const uint64_t offset = baseRecords_ * kFoundFileRecordBytes + flushedBytes_;

@@ -59,6 +59,13 @@ class ScanLog {
   // changed. 0 or the first write error.
   int SaveIndex();
 
+  // Right after Open of an existing store: keeps its first `records` records
+  // and drops the rest, with every relation and folder name that refers to
+  // them (a resumed scan goes on from a saved point; what was written after
+  // it would be found again). Takes effect on disk at the next SaveIndex.
+  // 0, 87 once records were appended, or the truncation error.
+  int DiscardRecordsAfter(uint64_t records);
+
   // Children of a folder key, sorted (files first, then case-insensitive name).
   // Key 0 lists the smallest key (the scanned root). Files whose content check
   // failed are left out when they are photos. 0 or the read error.

@@ -177,6 +177,14 @@ void StateWriter::U64(uint64_t v) {
   Bytes(b, 8);
 }
 void StateWriter::Bytes(const uint8_t* data, size_t count) { bytes_.insert(bytes_.end(), data, data + count); }
+void StateWriter::Blob(const std::vector<uint8_t>& bytes) {
+  U32(uint32_t(bytes.size()));
+  Bytes(bytes.data(), bytes.size());
+}
+void StateWriter::Section(const StateWriter& inner) {
+  U64(inner.bytes_.size());
+  Bytes(inner.bytes_.data(), inner.bytes_.size());
+}
 void StateWriter::Record(const FoundFileRecord& record) {
   uint8_t b[kFoundFileRecordBytes];
   record.Serialize(std::span<uint8_t, kFoundFileRecordBytes>(b, kFoundFileRecordBytes));
@@ -199,6 +207,8 @@ int StateWriter::Save(const std::filesystem::path& path) const {
     }
     done += size_t(w);
   }
+  // The rename must not reach the disk before the bytes do (a power cut).
+  if (error == kSuccess && ::fdatasync(fd) != 0) error = LastError(IoDirection::kWrite);
   ::close(fd);
   if (error == kSuccess && ::rename(temp.c_str(), path.c_str()) != 0) error = LastError(IoDirection::kWrite);
   if (error != kSuccess) ::unlink(temp.c_str());
@@ -248,6 +258,33 @@ uint64_t StateReader::U64() {
   uint8_t b[8];
   Bytes(b, 8);
   return ByteView(b, 8).le64(0);
+}
+std::vector<uint8_t> StateReader::Blob(size_t limit) {
+  uint32_t size = U32();
+  std::vector<uint8_t> out;
+  if (!ok_ || size > limit || bytes_.size() - pos_ < size) {
+    ok_ = false;
+    return out;
+  }
+  out.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_),
+             bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + size));
+  pos_ += size;
+  return out;
+}
+bool StateReader::Section(StateReader& out) {
+  uint64_t size = U64();
+  out.bytes_.clear();
+  out.pos_ = 0;
+  out.ok_ = false;
+  if (!ok_ || bytes_.size() - pos_ < size) {
+    ok_ = false;
+    return false;
+  }
+  out.bytes_.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                    bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + size));
+  pos_ += size_t(size);
+  out.ok_ = true;
+  return true;
 }
 FoundFileRecord StateReader::Record() {
   uint8_t b[kFoundFileRecordBytes];

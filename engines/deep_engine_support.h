@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +73,17 @@ PreviewTarget PreviewTargetFor(std::string_view name);
 // Prepares the temporary file for a preview (deleting an old one). 0 or error.
 int OpenPreviewFile(PreviewTarget target, std::filesystem::path& tempPath, DataSink& sink);
 
+class StateReader;
+
+// What a member needs to go on with a saved scan: its store, how many of its
+// records the saved position covers (any written after it are dropped, as the
+// pass finds them again), and its saved state when there is one.
+struct MemberResume {
+  std::string storeName;
+  std::optional<uint64_t> keepRecords;
+  StateReader* state = nullptr;
+};
+
 // A small binary writer/reader for the members' scan-state files, so a
 // resumed scan goes on with what the interrupted one had learnt.
 class StateWriter {
@@ -80,8 +92,15 @@ class StateWriter {
   void U32(uint32_t v);
   void U64(uint64_t v);
   void Bytes(const uint8_t* data, size_t count);
+  // A length (32-bit) and the bytes.
+  void Blob(const std::vector<uint8_t>& bytes);
   void Record(const FoundFileRecord& record);
+  // Another writer's bytes behind their length, read back with StateReader::Section.
+  void Section(const StateWriter& inner);
+  // Written to path + ".tmp", flushed to the disk and renamed over path, so a
+  // crash leaves either the old file or the new one.
   int Save(const std::filesystem::path& path) const;
+  size_t size() const { return bytes_.size(); }
 
  private:
   std::vector<uint8_t> bytes_;
@@ -95,7 +114,12 @@ class StateReader {
   uint32_t U32();
   uint64_t U64();
   bool Bytes(uint8_t* data, size_t count);
+  // At most limit bytes; a longer blob marks the reader damaged.
+  std::vector<uint8_t> Blob(size_t limit);
   FoundFileRecord Record();
+  // The next section into out; false (out damaged) when it does not fit.
+  bool Section(StateReader& out);
+  bool AtEnd() const { return pos_ == bytes_.size(); }
 
  private:
   std::vector<uint8_t> bytes_;

@@ -10,8 +10,6 @@
 namespace kestrel {
 
 namespace {
-constexpr uint32_t kStateMagic = 0x5446414B;  // "KAFT"
-constexpr uint32_t kStateVersion = 1;
 constexpr uint64_t kLargestCluster = 104857600;
 }  // namespace
 
@@ -87,92 +85,6 @@ int CProfessionalFatRecovery::SetSearchCallback(SearchProgressCallback callback,
 }
 int CProfessionalFatRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
   return deep::SearchLog(log_.get(), extensions, out);
-}
-
-int CProfessionalFatRecovery::BeginScan(const std::optional<std::string>& storeName,
-                                        const std::filesystem::path& stateFile) {
-  candidates_.clear();
-  unplacedStarts_.clear();
-  pending_.clear();
-  tails_.clear();
-  loose_.clear();
-  looseBytes_ = 0;
-  folders_.clear();
-  referenced_.clear();
-  writtenFolders_.clear();
-  depthCache_.clear();
-  anchor_ = {};
-  finishAnchor_ = {};
-  rootCluster_ = 2;
-  if (log_) log_->Close();
-  log_ = std::make_unique<ScanLog>();
-  int error = storeName ? log_->Open(*storeName)
-                        : deep::OpenNewStore(*log_, ProFatStoreName(int64_t(firstSector_), LocalTimeNow()));
-  if (error != kSuccess) return error;
-  if (searchCallback_) log_->SetSearchCallback(searchCallback_, searchUser_);
-  for (const DirInfoEntry& entry : log_->folderNames()) writtenFolders_.insert(entry.folderId);
-  if (!storeName || stateFile.empty()) return kSuccess;
-
-  deep::StateReader reader;
-  if (reader.Load(stateFile) != kSuccess) return kSuccess;
-  if (reader.U32() != kStateMagic || reader.U32() != kStateVersion) return kSuccess;
-  uint32_t root = reader.U32();
-  std::vector<FatGeometryCandidate> candidates(std::min<uint32_t>(reader.U32(), kFatCandidateLimit));
-  for (FatGeometryCandidate& c : candidates) {
-    c.sectorsPerCluster = reader.U32();
-    c.dataStart = reader.U64();
-    c.partitionStart = reader.U64();
-    c.fromBoot = reader.U8() != 0;
-    if (c.sectorsPerCluster == 0 || c.sectorsPerCluster > 128) return kSuccess;
-  }
-  std::deque<StartSector> starts;
-  for (uint32_t n = std::min<uint32_t>(reader.U32(), kFatUnplacedStartLimit); n > 0 && reader.ok(); --n) {
-    StartSector s;
-    s.cluster = reader.U64();
-    s.sector = reader.U64();
-    starts.push_back(s);
-  }
-  std::map<uint32_t, Folder> folders;
-  for (uint32_t n = std::min<uint32_t>(reader.U32(), kFatFolderMapLimit); n > 0 && reader.ok(); --n) {
-    uint32_t cluster = reader.U32();
-    Folder folder;
-    folder.candidate = int(reader.U32());
-    folder.record = reader.Record();
-    if (folder.candidate >= int(candidates.size())) folder.candidate = kNone;
-    folders[cluster] = folder;
-  }
-  if (!reader.ok()) return kSuccess;  // a damaged state file is ignored
-  rootCluster_ = root;
-  candidates_ = std::move(candidates);
-  unplacedStarts_ = std::move(starts);
-  folders_ = std::move(folders);
-  return kSuccess;
-}
-
-int CProfessionalFatRecovery::SaveState(const std::filesystem::path& stateFile) const {
-  deep::StateWriter writer;
-  writer.U32(kStateMagic);
-  writer.U32(kStateVersion);
-  writer.U32(rootCluster_);
-  writer.U32(uint32_t(candidates_.size()));
-  for (const FatGeometryCandidate& c : candidates_) {
-    writer.U32(c.sectorsPerCluster);
-    writer.U64(c.dataStart);
-    writer.U64(c.partitionStart);
-    writer.U8(c.fromBoot ? 1 : 0);
-  }
-  writer.U32(uint32_t(unplacedStarts_.size()));
-  for (const StartSector& s : unplacedStarts_) {
-    writer.U64(s.cluster);
-    writer.U64(s.sector);
-  }
-  writer.U32(uint32_t(folders_.size()));
-  for (const auto& [cluster, folder] : folders_) {
-    writer.U32(cluster);
-    writer.U32(uint32_t(folder.candidate));
-    writer.Record(folder.record);
-  }
-  return writer.Save(stateFile);
 }
 
 int CProfessionalFatRecovery::WriteData(const FoundFileRecord& record, deep::DataSink& sink,

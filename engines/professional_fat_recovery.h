@@ -73,15 +73,18 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
   // --- driven by the deep-scan composite, in this order ---
-  int BeginScan(const std::optional<std::string>& storeName, const std::filesystem::path& stateFile = {});
+  // A new store, or the saved one of a resumed scan with its saved state.
+  int BeginScan(const std::optional<deep::MemberResume>& resume);
   int ReadBootSector();
   // A FAT boot sector met in the pass: the geometry of a volume that begins there.
   void OnBootSector(const uint8_t* sector, uint64_t sectorNumber);
   void OnDirectoryStart(const uint8_t* sector, uint64_t sectorNumber);
   void OnDirectoryContinuation(const uint8_t* sector, uint64_t sectorNumber);
   int FinishScan();
-  // What a resumed scan needs of this one (taken before FinishScan).
-  int SaveState(const std::filesystem::path& stateFile) const;
+  // What a resumed scan needs of this one (taken before FinishScan, which
+  // empties the folder map). inFlight: also what waits for the finish (a
+  // checkpoint, which a crash may follow); without it, what the finish leaves.
+  void SaveState(deep::StateWriter& writer, bool inFlight) const;
 
   uint32_t sectorBytes() const { return sectorBytes_; }
   ScanLog* log() { return log_.get(); }
@@ -174,6 +177,7 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
   int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
   SignatureSource Source() const;
   int OpenCommon();
+  bool LoadState(deep::StateReader& reader);
 
   SectorDevice device_;
   int32_t driveNumber_ = -1;

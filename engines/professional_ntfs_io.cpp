@@ -13,7 +13,7 @@ namespace kestrel {
 
 namespace {
 constexpr uint32_t kStateMagic = 0x53544E4B;  // "KNTS"
-constexpr uint32_t kStateVersion = 1;
+constexpr uint32_t kStateVersion = 2;
 }  // namespace
 
 CProfessionalNtfsRecovery::CProfessionalNtfsRecovery() = default;
@@ -105,23 +105,25 @@ int CProfessionalNtfsRecovery::SearchByExtension(std::string_view extensions, st
   return deep::SearchLog(log_.get(), extensions, out);
 }
 
-int CProfessionalNtfsRecovery::BeginScan(const std::optional<std::string>& storeName,
-                                         const std::filesystem::path& stateFile) {
+int CProfessionalNtfsRecovery::BeginScan(const std::optional<deep::MemberResume>& resume) {
   queue_.clear();
   queued_.clear();
   writtenFolders_.clear();
   if (log_) log_->Close();
   log_ = std::make_unique<ScanLog>();
-  int error = storeName ? log_->Open(*storeName)
-                        : deep::OpenNewStore(*log_, ProNtfsStoreName(int64_t(firstSector_), LocalTimeNow()));
+  int error = resume ? log_->Open(resume->storeName)
+                     : deep::OpenNewStore(*log_, ProNtfsStoreName(int64_t(firstSector_), LocalTimeNow()));
+  if (error == kSuccess && resume && resume->keepRecords) error = log_->DiscardRecordsAfter(*resume->keepRecords);
   if (error != kSuccess) return error;
   if (searchCallback_) log_->SetSearchCallback(searchCallback_, searchUser_);
   // Folders written before an interruption are not written twice.
   for (const DirInfoEntry& entry : log_->folderNames()) writtenFolders_.insert(entry.folderId);
-  if (!storeName || stateFile.empty()) return kSuccess;
-  deep::StateReader reader;
-  if (reader.Load(stateFile) != kSuccess) return kSuccess;
-  if (reader.U32() != kStateMagic || reader.U32() != kStateVersion) return kSuccess;
+  if (resume && resume->state) LoadState(*resume->state);
+  return kSuccess;
+}
+
+bool CProfessionalNtfsRecovery::LoadState(deep::StateReader& reader) {
+  if (reader.U32() != kStateMagic || reader.U32() != kStateVersion) return false;
   uint32_t spc = reader.U32();
   std::vector<Placement> placements(std::min<uint32_t>(reader.U32(), kNtfsPlacementLimit));
   for (Placement& p : placements) {
@@ -142,17 +144,28 @@ int CProfessionalNtfsRecovery::BeginScan(const std::optional<std::string>& store
   for (MftCopy& copy : copies) {
     copy.sector = reader.U64();
     copy.placement = reader.U32();
-    if (copy.placement >= placements.size()) return kSuccess;  // a damaged state file is ignored
+    if (copy.placement >= placements.size()) return false;  // a damaged state is ignored
   }
-  if (!reader.ok()) return kSuccess;
+  std::vector<QueuedDirectory> queue;
+  if (reader.U8() != 0) {
+    for (uint32_t n = std::min<uint32_t>(reader.U32(), kNtfsDirectoryQueueLimit); n > 0 && reader.ok(); --n) {
+      QueuedDirectory entry;
+      entry.number = reader.U32();
+      entry.placement = reader.U32();
+      if (entry.placement >= placements.size()) return false;
+      queue.push_back(entry);
+    }
+  }
+  if (!reader.ok()) return false;
   if (spc != 0 && spc <= 256) sectorsPerCluster_ = spc;
   placements_ = std::move(placements);
   mftMap_ = std::move(copies);
-  return kSuccess;
+  queue_ = std::move(queue);
+  for (const QueuedDirectory& entry : queue_) queued_.insert(entry.number);
+  return true;
 }
 
-int CProfessionalNtfsRecovery::SaveState(const std::filesystem::path& stateFile) const {
-  deep::StateWriter writer;
+void CProfessionalNtfsRecovery::SaveState(deep::StateWriter& writer, bool inFlight) const {
   writer.U32(kStateMagic);
   writer.U32(kStateVersion);
   writer.U32(sectorsPerCluster_);
@@ -174,7 +187,13 @@ int CProfessionalNtfsRecovery::SaveState(const std::filesystem::path& stateFile)
     writer.U64(copy.sector);
     writer.U32(copy.placement);
   }
-  return writer.Save(stateFile);
+  writer.U8(inFlight ? 1 : 0);
+  if (!inFlight) return;
+  writer.U32(uint32_t(queue_.size()));
+  for (const QueuedDirectory& entry : queue_) {
+    writer.U32(entry.number);
+    writer.U32(entry.placement);
+  }
 }
 
 int CProfessionalNtfsRecovery::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {

@@ -52,16 +52,19 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
   // --- driven by the deep-scan composite ---
-  // New store (storeName empty) or the saved one; a resumed scan also gets
-  // back what the interrupted one had learnt (stateFile, when it exists).
-  int BeginScan(const std::optional<std::string>& storeName, const std::filesystem::path& stateFile = {});
+  // A new store, or the saved one of a resumed scan, which also gets back
+  // what the interrupted scan had learnt.
+  int BeginScan(const std::optional<deep::MemberResume>& resume);
   // One file record (recordBytes() bytes) found at absolute sector.
   int OnFileRecord(const uint8_t* record, uint64_t sector);
   // A sector that may be an NTFS boot sector (volumes inside a whole disk).
   void OnBootSector(const uint8_t* sector, uint64_t sectorNumber);
   // Writes the folders of every file found (or lost folders).
   int FinishScan();
-  int SaveState(const std::filesystem::path& stateFile) const;
+  // What a resumed scan needs of this one. inFlight: also the folders still
+  // to be written at the finish (a checkpoint, which a crash may follow);
+  // without it, the state as the finish leaves it.
+  void SaveState(deep::StateWriter& writer, bool inFlight) const;
   // Runs of the unnamed $DATA of the record at sector, all extents (through
   // its $ATTRIBUTE_LIST); 0 or an error.
   int RunListAt(uint64_t sector, std::vector<NtfsRun>& runs);
@@ -97,6 +100,7 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   class VolumeReader;
 
   int OpenCommon(uint16_t letter);
+  bool LoadState(deep::StateReader& reader);
   void DeriveSizes();
   int ReadBootStep();
   int ReadRecordAt(uint64_t sector, std::vector<uint8_t>& record);

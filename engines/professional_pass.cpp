@@ -195,6 +195,7 @@ int CProfessionalRecovery::RunPass(const std::vector<ScanRange>& ranges, size_t 
   lastDone_ = state.sectorsDone;
   auto started = std::chrono::steady_clock::now();
   auto lastEstimate = started;
+  auto lastCheckpoint = started;
   uint64_t doneAtStart = state.sectorsDone;
   size_t range = firstRange;
   uint64_t position = firstPosition;
@@ -270,6 +271,16 @@ int CProfessionalRecovery::RunPass(const std::vector<ScanRange>& ranges, size_t 
         answer = reply;
         break;
       }
+    }
+    // By wall time, not by sectors: at most this much work is lost to a
+    // crash whatever the disk's pace, and the cost (the stores' index and
+    // the members' state written out) stays small beside the pass.
+    if (now - lastCheckpoint >= checkpointEvery_ && range < ranges.size()) {
+      lastCheckpoint = now;
+      deep::StateWriter fatState, ntfsState;
+      fat_.SaveState(fatState, true);
+      ntfs_.SaveState(ntfsState, true);
+      WriteCheckpoint(state, fatState, ntfsState);
     }
   }
   reader.Stop();

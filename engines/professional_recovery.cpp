@@ -14,11 +14,6 @@
 
 namespace kestrel {
 
-namespace {
-constexpr const char* kFatStateFile = "DeepFatState";
-constexpr const char* kNtfsStateFile = "DeepNtfsState";
-}  // namespace
-
 CProfessionalRecovery::CProfessionalRecovery() = default;
 
 CProfessionalRecovery::~CProfessionalRecovery() {
@@ -125,6 +120,8 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
     history.StartNewScanFolder();
   }
   std::filesystem::path folder = history.CurrentScanFolder();
+  scanFolder_ = folder;
+  checkpointGeneration_ = 0;
 
   // 1. The fast pass, and which sectors the deep pass needs.
   useFreeExtents_ = false;
@@ -154,8 +151,19 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   bool haveFat = resuming && FindStoreByPrefix(kProFatStorePrefix, fatStore, folder);
   bool haveNtfs = resuming && FindStoreByPrefix(kProNtfsStorePrefix, ntfsStore, folder);
   bool haveCarve = resuming && FindStoreByPrefix(kFileTypeStorePrefix, carveStore, folder);
-  int error = haveFat ? fat_.BeginScan(fatStore, folder / kFatStateFile) : fat_.BeginScan(std::nullopt);
-  if (error == kSuccess) error = haveNtfs ? ntfs_.BeginScan(ntfsStore, folder / kNtfsStateFile) : ntfs_.BeginScan(std::nullopt);
+  // The saved point the history names: the stores go back to their size at
+  // it and the members get back their state.
+  SavedPoint point;
+  bool atPoint = resuming && LoadCheckpoint(folder, saved_.resume, point);
+  std::optional<deep::MemberResume> fatResume, ntfsResume;
+  if (haveFat) fatResume = deep::MemberResume{fatStore};
+  if (haveNtfs) ntfsResume = deep::MemberResume{ntfsStore};
+  if (atPoint) {
+    if (fatResume) *fatResume = {fatStore, point.fatRecords, &point.fat};
+    if (ntfsResume) *ntfsResume = {ntfsStore, point.ntfsRecords, &point.ntfs};
+  }
+  int error = fat_.BeginScan(fatResume);
+  if (error == kSuccess) error = ntfs_.BeginScan(ntfsResume);
   if (error == kSuccess) {
     if (imagePath_.empty()) {
       error = haveCarve ? carver_.OpenPartitionWithStore(driveNumber_, firstSector_, sectorCount_, letter_, carveStore)
@@ -164,6 +172,7 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
       error = haveCarve ? carver_.OpenImageWithStore(imagePath_, letter_, carveStore)
                         : carver_.OpenImage(imagePath_, letter_);
     }
+    if (error == kSuccess && haveCarve && atPoint) error = carver_.log()->DiscardRecordsAfter(point.carvedRecords);
   }
   if (error != kSuccess) return error;
   carver_.SetCallbacks(progress_ ? CarverProgressRelay : nullptr, item_, this, 90);
@@ -206,9 +215,13 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   // 4. The pass, then the members' finish (also after a cancel, so that
   // what was found so far has its folders).
   int answer = RunPass(ranges, firstRange, firstPosition, state);
+  // A cancelled scan resumes with what the members had learnt, but without
+  // what the finish below writes out now. Until the point after the finish is
+  // saved, the history still names the last one taken during the pass.
+  deep::StateWriter fatState, ntfsState;
   if (answer != kSuccess) {
-    fat_.SaveState(folder / kFatStateFile);
-    ntfs_.SaveState(folder / kNtfsStateFile);
+    fat_.SaveState(fatState, false);
+    ntfs_.SaveState(ntfsState, false);
   }
   fat_.FinishScan();
   ntfs_.FinishScan();
@@ -218,13 +231,20 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   if (answer == kSuccess && progress_) progress_(user_, 100, 100, 0, 0, 0, 0, 0);
 
   // 5. What a later run needs to resume this one, or to know it finished.
-  state.filesFound = FoundNow();
-  if (answer == kSuccess) {
+  if (answer != kSuccess) {
+    // When the point cannot be written, an earlier one stays in force (the
+    // stores go back to it on resume); with none, the position alone is kept.
+    if (WriteCheckpoint(state, fatState, ntfsState) != kSuccess && checkpointGeneration_ == 0) {
+      state.filesFound = FoundNow();
+      RecordState(state, folder);
+    }
+  } else {
+    state.filesFound = FoundNow();
     state.rangeStart = 0;
     state.rangeLength = 0;
     state.rangePosition = 0;
+    RecordState(state, folder);
   }
-  RecordState(state, folder);
   lastScanSaved_ = answer != kSuccess;
   return answer;
 }

@@ -5,6 +5,7 @@
 // is kept in the scan history, so an interrupted scan can be resumed.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/deep_engine_support.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/file_type_recovery.h"
 #include "engines/professional_fat_recovery.h"
@@ -56,6 +58,12 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   // The last Scan stopped during its sector pass and recorded where.
   bool lastScanSaved() const { return lastScanSaved_; }
 
+  // How often the pass saves a point that a crashed or killed scan resumes
+  // from: the stores flushed, the members' state and the position in the
+  // history. 30 s by default; 0 saves after every block.
+  void SetCheckpointInterval(std::chrono::milliseconds every) { checkpointEvery_ = every; }
+  uint64_t checkpointsWritten() const { return checkpointsWritten_; }
+
   // For tests and the CLI: what the last Scan covered.
   uint64_t passTotal() const { return passTotal_; }
   bool passUsedFreeExtents() const { return useFreeExtents_; }
@@ -71,6 +79,20 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   int DispatchBlock(const uint8_t* data, uint32_t sectors, uint64_t firstAbsolute, uint64_t sectorsDone,
                     int64_t& overrun);
   uint64_t FoundNow();
+  // A saved point read back: the members' store sizes and states at it.
+  struct SavedPoint {
+    uint64_t generation = 0;
+    uint64_t fatRecords = 0;
+    uint64_t ntfsRecords = 0;
+    uint64_t carvedRecords = 0;
+    deep::StateReader fat;
+    deep::StateReader ntfs;
+  };
+  // Flushes the stores, writes the point (the members' states given) and
+  // then, as the commit, records state in the history.
+  int WriteCheckpoint(ScanResumeState state, const deep::StateWriter& fatState, const deep::StateWriter& ntfsState);
+  // The newest saved point in folder taken at exactly wanted; false when none is.
+  bool LoadCheckpoint(const std::filesystem::path& folder, const ScanResumeState& wanted, SavedPoint& out);
   void RecordState(const ScanResumeState& state, const std::filesystem::path& folder);
   ScanSourceIdentity Identity() const;
   // The carver's size rules report while they walk a long file; their
@@ -113,6 +135,12 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   int32_t lastProgress_ = 10;
   uint64_t lastDone_ = 0;
   std::vector<uint8_t> recordBuffer_;
+
+  // checkpoints
+  std::filesystem::path scanFolder_;
+  std::chrono::milliseconds checkpointEvery_{30000};
+  uint64_t checkpointGeneration_ = 0;
+  uint64_t checkpointsWritten_ = 0;
 };
 
 }  // namespace kestrel

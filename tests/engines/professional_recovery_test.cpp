@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <deque>
 #include <fstream>
 #include <map>
@@ -29,6 +32,7 @@ struct Calls {
   std::vector<int> percents;
   std::vector<uint64_t> totals;
   uint64_t lastDone = 0;
+  uint64_t firstDone = UINT64_MAX;  // of the deep pass
 };
 
 int Record(void* user, int32_t progress, int32_t scale, int32_t, uint64_t done, uint64_t total, uint64_t,
@@ -38,6 +42,7 @@ int Record(void* user, int32_t progress, int32_t scale, int32_t, uint64_t done, 
   if (scale == 90) {
     calls->totals.push_back(total);
     calls->lastDone = done;
+    if (calls->firstDone == UINT64_MAX) calls->firstDone = done;
     if (++calls->deepCalls == calls->cancelAt) return kCancelled;
   }
   return 0;
@@ -123,6 +128,73 @@ TEST(DeepScanResume, FormattedVolumeScannedOverFreeClustersResumesToTheSameSet) 
   LeaveAFreshScanFolder fresh;
   ExpectResumedScanFindsTheSame("deep-fat32-formatted.img", {40});
   ExpectResumedScanFindsTheSame("deep-ntfs-formatted.img", {20});
+}
+
+// A scan killed outright (a crash, SIGKILL, a power cut): no cancel, no
+// finish, nothing saved at the end. The child process dies in the progress
+// call of the first block at or after `after` that found something, once the
+// records of that block reached the disk (as a full write buffer puts them
+// there) but before the point after it was saved.
+struct KillPlan {
+  CProfessionalRecovery* engine = nullptr;
+  int after = 0;
+  int calls = 0;
+  uint64_t lastFound = 0;
+};
+
+int DieAfterAFind(void* user, int32_t, int32_t scale, int32_t, uint64_t, uint64_t, uint64_t found, int32_t) {
+  auto* plan = static_cast<KillPlan*>(user);
+  if (scale != 90) return 0;
+  if (++plan->calls >= plan->after && found > plan->lastFound && plan->engine->checkpointsWritten() > 0) {
+    for (ScanLog* log : {plan->engine->fatMember().log(), plan->engine->ntfsMember().log(), plan->engine->carver().log()}) {
+      if (log) log->SaveIndex();
+    }
+    _exit(0);
+  }
+  plan->lastFound = found;
+  return 0;
+}
+
+void ExpectKilledScanResumesToTheSameSet(const std::string& image, int after) {
+  std::multiset<std::string> whole = UninterruptedScan(image);
+  ASSERT_GT(whole.size(), 10u);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto engine = DeepEngine(image);
+    auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+    if (!deep) _exit(2);
+    deep->SetCheckpointInterval(std::chrono::milliseconds(0));
+    KillPlan plan{deep, after};
+    engine->SetCallbacks(DieAfterAFind, nullptr, &plan, 100);
+    engine->Scan(std::nullopt);
+    _exit(3);  // the scan ended before the kill
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0) << image << ": the scan was not killed";
+  ScanHistory::Process().LoadHistory();  // what the killed process saved
+  auto engine = DeepEngine(image);
+  auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+  ASSERT_NE(deep, nullptr);
+  ASSERT_TRUE(deep->HasResumableScan()) << image;
+  EXPECT_GT(deep->savedScan().resume.sectorsDone, 0u);
+  Calls calls;
+  engine->SetCallbacks(Record, nullptr, &calls, 100);
+  ASSERT_EQ(engine->Scan(std::nullopt), 0);
+  EXPECT_EQ(calls.lastDone, deep->passTotal());
+  // The resumed pass began where the killed one had last saved its point.
+  EXPECT_GE(calls.firstDone, deep->savedScan().resume.sectorsDone);
+  EXPECT_EQ(FoundSet(*engine), whole) << image;
+}
+
+TEST(DeepScanResume, KilledScanResumesFromItsLastSavedPointToTheSameFoundSet) {
+  LeaveAFreshScanFolder fresh;
+  ExpectKilledScanResumesToTheSameSet("deep-disk-mbr.img", 150);  // inside the FAT volume
+  ExpectKilledScanResumesToTheSameSet("deep-disk-mbr.img", 500);  // inside the NTFS volume
+  ExpectKilledScanResumesToTheSameSet("deep-fat32-formatted.img", 40);
+  ExpectKilledScanResumesToTheSameSet("deep-ntfs-formatted.img", 20);
 }
 
 TEST(DeepScan, ProgressRunsFromTheFastPassThroughThePassToOneFinal100) {
