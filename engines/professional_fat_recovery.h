@@ -16,12 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "catalogue/scan_log.h"
-#include "engines/deep_engine_support.h"
-#include "engines/file_recovery_parse.h"
-#include "engines/signatures.h"
+#include "engines/professional_member.h"
 #include "platform/byte_view.h"
-#include "storage/sector_device.h"
 
 namespace kestrel {
 
@@ -51,26 +47,13 @@ struct FatGeometryCandidate {
   bool ClusterHolding(uint64_t sector, uint64_t& cluster) const;
 };
 
-class CProfessionalFatRecovery final : public IFileRecoveryParse {
+class CProfessionalFatRecovery final : public CProfessionalMember {
  public:
   CProfessionalFatRecovery();
   ~CProfessionalFatRecovery() override;
 
   int OpenImage(const std::filesystem::path& image, uint16_t letter) override;
   int OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter) override;
-  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
-  int Scan(const std::optional<std::string>&) override { return 0; }
-  int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
-  int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
-  uint64_t GetFoundCount() override;
-  int GetItemPath(const FoundFileRecord* record, std::string& out) override;
-  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
-  int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
-  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
-  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
-  int BuildClusterMap() override { return 0; }
-  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
-                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
   // --- driven by the deep-scan composite, in this order ---
   // A new store, or the saved one of a resumed scan with its saved state.
@@ -86,8 +69,6 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
   // checkpoint, which a crash may follow); without it, what the finish leaves.
   void SaveState(deep::StateWriter& writer, bool inFlight) const;
 
-  uint32_t sectorBytes() const { return sectorBytes_; }
-  ScanLog* log() { return log_.get(); }
   const std::vector<FatGeometryCandidate>& candidates() const { return candidates_; }
   size_t pendingFileCount() const { return pending_.size(); }
   size_t looseSectorCount() const { return loose_.size(); }
@@ -173,18 +154,10 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
 
   // finish and output
   void WriteFolder(uint32_t cluster, const Reference& reference);
-  int WriteData(const FoundFileRecord& record, deep::DataSink& sink, const std::function<int(uint64_t)>& report);
-  int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
-  SignatureSource Source() const;
-  int OpenCommon();
+  int WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+                const std::function<int(uint64_t)>& report) override;
   bool LoadState(deep::StateReader& reader);
 
-  SectorDevice device_;
-  int32_t driveNumber_ = -1;
-  uint64_t firstSector_ = 0;
-  uint64_t sectorCount_ = 0;
-  uint16_t letter_ = 0;
-  uint32_t sectorBytes_ = 512;
   uint32_t rootCluster_ = 2;
 
   std::vector<FatGeometryCandidate> candidates_;
@@ -202,15 +175,6 @@ class CProfessionalFatRecovery final : public IFileRecoveryParse {
   uint32_t currentDirCluster_ = 0;
   uint64_t currentDirSector_ = 0;
   uint64_t droppedPending_ = 0;
-
-  std::unique_ptr<ScanLog> log_;
-  ScanProgressCallback progress_ = nullptr;
-  ItemProgressCallback item_ = nullptr;
-  void* user_ = nullptr;
-  int32_t scale_ = 90;
-  SearchProgressCallback searchCallback_ = nullptr;
-  void* searchUser_ = nullptr;
-  SignatureScratch scratch_;
 };
 
 }  // namespace kestrel

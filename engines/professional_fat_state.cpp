@@ -30,13 +30,8 @@ int CProfessionalFatRecovery::BeginScan(const std::optional<deep::MemberResume>&
   currentDirSector_ = 0;
   droppedPending_ = 0;
   rootCluster_ = 2;
-  if (log_) log_->Close();
-  log_ = std::make_unique<ScanLog>();
-  int error = resume ? log_->Open(resume->storeName)
-                     : deep::OpenNewStore(*log_, ProFatStoreName(int64_t(firstSector_), LocalTimeNow()));
-  if (error == kSuccess && resume && resume->keepRecords) error = log_->DiscardRecordsAfter(*resume->keepRecords);
+  int error = OpenScanStore(resume, ProFatStoreName(int64_t(firstSector_), LocalTimeNow()));
   if (error != kSuccess) return error;
-  if (searchCallback_) log_->SetSearchCallback(searchCallback_, searchUser_);
   for (const DirInfoEntry& entry : log_->folderNames()) writtenFolders_.insert(entry.folderId);
   if (resume && resume->state) LoadState(*resume->state);
   return kSuccess;

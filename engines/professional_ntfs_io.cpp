@@ -1,5 +1,4 @@
-// The deep NTFS member's open, store-backed slots, scan state, and reading a
-// found file back (recovery and preview).
+// The deep NTFS member's open and the state a resumed scan goes on with.
 #include <system_error>
 
 #include "catalogue/categories.h"
@@ -17,10 +16,7 @@ constexpr uint32_t kStateVersion = 2;
 }  // namespace
 
 CProfessionalNtfsRecovery::CProfessionalNtfsRecovery() = default;
-CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() {
-  if (log_) log_->Close();
-  CloseDevice(device_);
-}
+CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() = default;
 
 void CProfessionalNtfsRecovery::DeriveSizes() {
   if (sectorBytes_ == 0) sectorBytes_ = 512;
@@ -49,13 +45,8 @@ int CProfessionalNtfsRecovery::ReadBootStep() {
 
 int CProfessionalNtfsRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
   if (device_.IsOpen()) return kSuccess;
-  int error = OpenImageFile(image, device_);
+  int error = OpenImageSource(image, letter);
   if (error != kSuccess) return error;
-  driveNumber_ = 128;
-  firstSector_ = 0;
-  sectorBytes_ = 512;
-  sectorCount_ = device_.totalSectors;
-  letter_ = letter;
   DeriveSizes();
   return ReadBootStep();
 }
@@ -63,59 +54,18 @@ int CProfessionalNtfsRecovery::OpenImage(const std::filesystem::path& image, uin
 int CProfessionalNtfsRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
                                              uint16_t letter) {
   if (device_.IsOpen()) return kSuccess;
-  int error = OpenPhysicalDrive(device_, driveNumber);
+  int error = OpenPartitionSource(driveNumber, firstSector, sectorCount, letter);
   if (error != kSuccess) return error;
-  driveNumber_ = driveNumber;
-  firstSector_ = firstSector;
-  sectorCount_ = sectorCount;
-  letter_ = letter;
-  sectorBytes_ = uint32_t(QueryBytesPerSector(device_.fd));
   DeriveSizes();
   return ReadBootStep();
-}
-
-int CProfessionalNtfsRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user,
-                                            int32_t scale) {
-  progress_ = progress;
-  item_ = item;
-  user_ = user;
-  scale_ = scale;
-  return kSuccess;
-}
-
-int CProfessionalNtfsRecovery::ListChildren(const FoundFileRecord* dir, int32_t level,
-                                            std::vector<FoundFileRecord>& out) {
-  return deep::ListFromLog(log_.get(), dir, level, out);
-}
-int CProfessionalNtfsRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
-  return deep::CountFromLog(log_.get(), dir, level, count);
-}
-uint64_t CProfessionalNtfsRecovery::GetFoundCount() { return log_ ? log_->RecordCount() : 0; }
-int CProfessionalNtfsRecovery::GetItemPath(const FoundFileRecord* record, std::string& out) {
-  return deep::PathFromLog(log_.get(), record, out);
-}
-int CProfessionalNtfsRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
-  searchCallback_ = callback;
-  searchUser_ = user;
-  if (!log_) return kErrInvalidParameter;
-  log_->SetSearchCallback(callback, user);
-  return kSuccess;
-}
-int CProfessionalNtfsRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
-  return deep::SearchLog(log_.get(), extensions, out);
 }
 
 int CProfessionalNtfsRecovery::BeginScan(const std::optional<deep::MemberResume>& resume) {
   queue_.clear();
   queued_.clear();
   writtenFolders_.clear();
-  if (log_) log_->Close();
-  log_ = std::make_unique<ScanLog>();
-  int error = resume ? log_->Open(resume->storeName)
-                     : deep::OpenNewStore(*log_, ProNtfsStoreName(int64_t(firstSector_), LocalTimeNow()));
-  if (error == kSuccess && resume && resume->keepRecords) error = log_->DiscardRecordsAfter(*resume->keepRecords);
+  int error = OpenScanStore(resume, ProNtfsStoreName(int64_t(firstSector_), LocalTimeNow()));
   if (error != kSuccess) return error;
-  if (searchCallback_) log_->SetSearchCallback(searchCallback_, searchUser_);
   // Folders written before an interruption are not written twice.
   for (const DirInfoEntry& entry : log_->folderNames()) writtenFolders_.insert(entry.folderId);
   if (resume && resume->state) LoadState(*resume->state);
@@ -194,73 +144,6 @@ void CProfessionalNtfsRecovery::SaveState(deep::StateWriter& writer, bool inFlig
     writer.U32(entry.number);
     writer.U32(entry.placement);
   }
-}
-
-int CProfessionalNtfsRecovery::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {
-  deep::DataSink sink;
-  int error = sink.OpenFile(path);
-  bool reported100 = false;
-  auto report = [&](uint64_t done) {
-    int32_t percent = record.size ? int32_t(done * 100 / record.size) : 100;
-    if (percent >= 100) reported100 = true;
-    return item_ ? item_(user_, percent, 100, 0, path) : 0;
-  };
-  if (error == kSuccess) error = WriteData(record, sink, report);
-  sink.CloseFile();
-  if (error == kCancelled) return error;
-  if (error != kSuccess) {
-    if (item_) item_(user_, 100, 100, error, path);
-    return error;
-  }
-  if (!reported100 && item_) return item_(user_, 100, 100, 0, path);
-  return kSuccess;
-}
-
-int CProfessionalNtfsRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
-                                           int32_t rootDepth) {
-  if (!record) return kErrInvalidParameter;
-  return deep::RecoverTree(*this, *record, destination, rootDepth,
-                           [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFile(r, p); });
-}
-
-int CProfessionalNtfsRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
-                                              std::vector<uint8_t>& buffer, uint32_t& bufferSize,
-                                              PreviewProgressCallback callback, void* user) {
-  uint32_t capacity = bufferSize;
-  bufferSize = 0;
-  if (!record) {
-    if (callback) callback(user, 100, kErrInvalidParameter);
-    return kErrInvalidParameter;
-  }
-  deep::PreviewTarget target = deep::PreviewTargetFor(record->Name());
-  deep::DataSink sink;
-  int error = kSuccess;
-  if (target == deep::PreviewTarget::kBuffer) {
-    sink.UseBuffer(&buffer, uint32_t(std::min<uint64_t>(capacity, record->size)));
-  } else {
-    error = deep::OpenPreviewFile(target, tempPath, sink);
-    if (error != kSuccess) {
-      if (callback) callback(user, 100, error);
-      return error;
-    }
-  }
-  uint64_t wanted = target == deep::PreviewTarget::kBuffer ? std::min<uint64_t>(capacity, record->size) : record->size;
-  auto report = [&](uint64_t done) {
-    int32_t percent = wanted ? int32_t(std::min<uint64_t>(done, wanted) * 100 / wanted) : 100;
-    return callback ? callback(user, percent, 0) : 0;
-  };
-  error = record->size == 0 ? report(0) : WriteData(*record, sink, report);
-  sink.CloseFile();
-  if (target == deep::PreviewTarget::kBuffer) bufferSize = uint32_t(sink.written());
-  if (error != kSuccess) {
-    if (error > 0 && callback) callback(user, 100, error);
-    if (target != deep::PreviewTarget::kBuffer) {
-      std::error_code ec;
-      std::filesystem::remove(tempPath, ec);
-      tempPath.clear();
-    }
-  }
-  return error;
 }
 
 }  // namespace kestrel

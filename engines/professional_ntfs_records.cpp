@@ -81,13 +81,6 @@ static void Summarise(const std::vector<NtfsAttribute>& attributes, auto& info) 
   }
 }
 
-SignatureSource CProfessionalNtfsRecovery::Source() const {
-  SignatureSource source;
-  source.device = const_cast<SectorDevice*>(&device_);
-  source.sectorBytes = int32_t(sectorBytes_);
-  return source;
-}
-
 int CProfessionalNtfsRecovery::ReadRecordAt(uint64_t sector, std::vector<uint8_t>& record) {
   record.assign(recordBytes_, 0);
   int32_t got = 0;

@@ -5,22 +5,15 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <memory>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
-#include <functional>
-
-#include "catalogue/scan_log.h"
-#include "engines/deep_engine_support.h"
-#include "engines/file_recovery_parse.h"
 #include "engines/ntfs_attributes.h"
 #include "engines/ntfs_runlist.h"
-#include "engines/signatures.h"
-#include "storage/sector_device.h"
+#include "engines/professional_member.h"
 
 namespace kestrel {
 
@@ -30,26 +23,13 @@ inline constexpr size_t kNtfsDirectoryQueueLimit = 262144;
 inline constexpr size_t kNtfsPlacementLimit = 4096;     // distinct table placements (run lists)
 inline constexpr int kNtfsParentDepthLimit = 512;
 
-class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
+class CProfessionalNtfsRecovery final : public CProfessionalMember {
  public:
   CProfessionalNtfsRecovery();
   ~CProfessionalNtfsRecovery() override;
 
   int OpenImage(const std::filesystem::path& image, uint16_t letter) override;
   int OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter) override;
-  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
-  int Scan(const std::optional<std::string>&) override { return 0; }
-  int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
-  int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
-  uint64_t GetFoundCount() override;
-  int GetItemPath(const FoundFileRecord* record, std::string& out) override;
-  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
-  int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
-  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
-  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
-  int BuildClusterMap() override { return 0; }
-  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
-                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
   // --- driven by the deep-scan composite ---
   // A new store, or the saved one of a resumed scan, which also gets back
@@ -70,9 +50,7 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   int RunListAt(uint64_t sector, std::vector<NtfsRun>& runs);
 
   uint32_t recordBytes() const { return recordBytes_; }
-  uint32_t sectorBytes() const { return sectorBytes_; }
   uint32_t sectorsPerCluster() const { return sectorsPerCluster_; }
-  ScanLog* log() { return log_.get(); }
   size_t directoryQueueSize() const { return queue_.size(); }
   size_t mftMapSize() const { return mftMap_.size(); }
 
@@ -99,7 +77,6 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   // gathering and reading shared with the fast engine.
   class VolumeReader;
 
-  int OpenCommon(uint16_t letter);
   bool LoadState(deep::StateReader& reader);
   void DeriveSizes();
   int ReadBootStep();
@@ -123,16 +100,9 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   // 0, 87 (no sound record there) or the read error.
   int StreamAt(uint64_t sector, uint32_t clusterBytes, NtfsStream& stream);
   void CheckData(FoundFileRecord& record, const NtfsStream& stream, VolumeReader& volume);
-  int WriteData(const FoundFileRecord& record, deep::DataSink& sink, const std::function<int(uint64_t)>& report);
-  int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
-  SignatureSource Source() const;
+  int WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+                const std::function<int(uint64_t)>& report) override;
 
-  SectorDevice device_;
-  int32_t driveNumber_ = -1;
-  uint64_t firstSector_ = 0;
-  uint64_t sectorCount_ = 0;
-  uint16_t letter_ = 0;
-  uint32_t sectorBytes_ = 512;
   uint32_t sectorsPerRecord_ = 2;
   uint32_t recordBytes_ = 1024;
   uint32_t sectorsPerCluster_ = 8;
@@ -142,15 +112,6 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   std::vector<QueuedDirectory> queue_;
   std::unordered_set<uint32_t> queued_;
   std::unordered_set<uint32_t> writtenFolders_;
-
-  std::unique_ptr<ScanLog> log_;
-  ScanProgressCallback progress_ = nullptr;
-  ItemProgressCallback item_ = nullptr;
-  void* user_ = nullptr;
-  int32_t scale_ = 90;
-  SearchProgressCallback searchCallback_ = nullptr;
-  void* searchUser_ = nullptr;
-  SignatureScratch scratch_;
 };
 
 }  // namespace kestrel
