@@ -81,15 +81,15 @@ int CProfessionalNtfsRecovery::StreamAt(uint64_t sector, uint32_t clusterBytes, 
   if (error != kSuccess) return error;
   NtfsRecordHeader header;
   NtfsRecordStatus status = ApplyFixups(std::span<uint8_t>(bytes), &header);
-  if (status == NtfsRecordStatus::kNoSignature || status == NtfsRecordStatus::kBadHeader || !header.hasNumber) {
-    return kErrInvalidParameter;
-  }
-  Placement placement = PlacementAt(sector, header.number);
+  if (status == NtfsRecordStatus::kNoSignature || status == NtfsRecordStatus::kBadHeader) return kErrInvalidParameter;
+  // Older (NTFS 3.0) headers carry no number: only an $ATTRIBUTE_LIST needs it.
+  uint64_t number = header.hasNumber ? header.number : 0;
+  Placement placement = PlacementAt(sector, number);
   if (clusterBytes == 0) {
     clusterBytes = (placement.contiguous ? sectorsPerCluster_ : placement.sectorsPerCluster) * sectorBytes_;
   }
   VolumeReader volume(*this, placement, placement.origin, clusterBytes);
-  FindStream(volume, header.number, ByteView(bytes.data(), bytes.size()), header, kNtfsAttrData, u"", stream);
+  FindStream(volume, number, ByteView(bytes.data(), bytes.size()), header, kNtfsAttrData, u"", stream);
   return kSuccess;
 }
 
