@@ -13,6 +13,7 @@
 #include "engines/scan_log_paths.h"
 #include "platform/byte_view.h"
 #include "platform/error_codes.h"
+#include "platform/file_io.h"
 
 namespace kestrel::deep {
 
@@ -85,27 +86,14 @@ int DataSink::Write(const uint8_t* data, size_t count) {
     written_ += n;
     return kSuccess;
   }
-  size_t done = 0;
-  while (done < count) {
-    ssize_t w = ::write(fd_, data + done, count - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return w < 0 ? LastError(IoDirection::kWrite) : kErrWriteFault;
-    done += size_t(w);
-  }
+  if (int error = WriteAll(fd_, data, count); error != kSuccess) return error;
   written_ += count;
-  return kSuccess;
-}
-
-int CreateFolder(const std::filesystem::path& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  if (ec && !std::filesystem::is_directory(path)) return ErrorFromErrno(ec.value(), IoDirection::kWrite);
   return kSuccess;
 }
 
 int CreateParentFolders(const std::filesystem::path& path) {
   if (!path.has_parent_path()) return kSuccess;
-  return CreateFolder(path.parent_path());
+  return CreateFolders(path.parent_path());
 }
 
 int RecoverTree(IFileRecoveryParse& engine, const FoundFileRecord& record, const std::filesystem::path& destination,
@@ -115,7 +103,9 @@ int RecoverTree(IFileRecoveryParse& engine, const FoundFileRecord& record, const
     if (error != kSuccess) return error;
     return writeFile(record, destination);
   }
-  int error = CreateFolder(destination);
+  // No folder to put the tree in (CreateFolders takes an empty path as done).
+  if (destination.empty()) return kErrInvalidParameter;
+  int error = CreateFolders(destination);
   if (error != kSuccess) return error;
   struct Pending {
     FoundFileRecord folder;
@@ -136,7 +126,7 @@ int RecoverTree(IFileRecoveryParse& engine, const FoundFileRecord& record, const
     for (const FoundFileRecord& child : children) {
       std::filesystem::path path = entry.path / SafeFileName(std::string(child.Name()));
       if (child.IsDirectory()) {
-        if (CreateFolder(path) == kSuccess) queue.push_back({child, path});
+        if (CreateFolders(path) == kSuccess) queue.push_back({child, path});
         continue;
       }
       result = writeFile(child, path);
@@ -158,7 +148,7 @@ PreviewTarget PreviewTargetFor(std::string_view name) {
 
 int OpenPreviewFile(PreviewTarget target, std::filesystem::path& tempPath, DataSink& sink) {
   std::filesystem::path root = ScanLogRoot();
-  int error = CreateFolder(root);
+  int error = CreateFolders(root);
   if (error != kSuccess) return error;
   tempPath = root / (target == PreviewTarget::kMediaFile ? "tmp.avi" : "tmp.jpg");
   std::error_code ec;
@@ -196,17 +186,7 @@ int StateWriter::Save(const std::filesystem::path& path) const {
   temp += ".tmp";
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return LastError(IoDirection::kWrite);
-  size_t done = 0;
-  int error = kSuccess;
-  while (done < bytes_.size()) {
-    ssize_t w = ::write(fd, bytes_.data() + done, bytes_.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      error = w < 0 ? LastError(IoDirection::kWrite) : kErrWriteFault;
-      break;
-    }
-    done += size_t(w);
-  }
+  int error = WriteAll(fd, bytes_.data(), bytes_.size());
   // The rename must not reach the disk before the bytes do (a power cut).
   if (error == kSuccess && ::fdatasync(fd) != 0) error = LastError(IoDirection::kWrite);
   ::close(fd);

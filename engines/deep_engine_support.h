@@ -53,7 +53,6 @@ class DataSink {
 
 // Creates path's parent folders; "already exists" is no error.
 int CreateParentFolders(const std::filesystem::path& path);
-int CreateFolder(const std::filesystem::path& path);
 
 // Writes one file record's bytes into sink and reports progress; the engine's
 // own reader. Returns 0, an error code or a callback's non-zero answer.
