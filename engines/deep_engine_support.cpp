@@ -5,9 +5,7 @@
 
 #include <cerrno>
 #include <deque>
-#include <system_error>
 
-#include "catalogue/categories.h"
 #include "engines/fat_dir.h"
 #include "engines/fresh_store_name.h"
 #include "engines/scan_log_paths.h"
@@ -61,6 +59,13 @@ int DataSink::OpenFile(const std::filesystem::path& path) {
   // Truncated: a longer file left there before must not keep its old tail.
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   return fd_ < 0 ? LastError(IoDirection::kWrite) : kSuccess;
+}
+
+void DataSink::UseFile(int fd) {
+  CloseFile();
+  toBuffer_ = false;
+  written_ = 0;
+  fd_ = fd;
 }
 
 void DataSink::UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity) {
@@ -134,26 +139,6 @@ int RecoverTree(IFileRecoveryParse& engine, const FoundFileRecord& record, const
     }
   }
   return result;
-}
-
-PreviewTarget PreviewTargetFor(std::string_view name) {
-  std::string ext = ExtensionOf(name);
-  if (ext.empty()) return PreviewTarget::kBuffer;
-  if (ExtensionInList(ext, kAudioExtensions) || ExtensionInList(ext, kVideoExtensions)) {
-    return PreviewTarget::kMediaFile;
-  }
-  if (ExtensionInList(ext, kPhotoExtensions)) return PreviewTarget::kPictureFile;
-  return PreviewTarget::kBuffer;
-}
-
-int OpenPreviewFile(PreviewTarget target, std::filesystem::path& tempPath, DataSink& sink) {
-  std::filesystem::path root = ScanLogRoot();
-  int error = CreateFolders(root);
-  if (error != kSuccess) return error;
-  tempPath = root / (target == PreviewTarget::kMediaFile ? "tmp.avi" : "tmp.jpg");
-  std::error_code ec;
-  std::filesystem::remove(tempPath, ec);
-  return sink.OpenFile(tempPath);
 }
 
 void StateWriter::U32(uint32_t v) {

@@ -35,6 +35,8 @@ class DataSink {
  public:
   // Creates (or overwrites and truncates) the file; its folder must exist.
   int OpenFile(const std::filesystem::path& path);
+  // Writes to fd, an open file the sink now owns (a preview file).
+  void UseFile(int fd);
   void UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity);
   ~DataSink();
   // Takes at most what is still wanted; 0 or the write error.
@@ -64,13 +66,6 @@ using FileWriter = std::function<int(const FoundFileRecord& record, const std::f
 // breadth first. kCancelled from a child stops everything.
 int RecoverTree(IFileRecoveryParse& engine, const FoundFileRecord& record, const std::filesystem::path& destination,
                 int32_t rootDepth, const FileWriter& writeFile);
-
-// Preview target: pictures go to "tmp.jpg", audio and video to "tmp.avi" in
-// the scan-log root; anything else into the caller's buffer.
-enum class PreviewTarget { kBuffer, kPictureFile, kMediaFile };
-PreviewTarget PreviewTargetFor(std::string_view name);
-// Prepares the temporary file for a preview (deleting an old one). 0 or error.
-int OpenPreviewFile(PreviewTarget target, std::filesystem::path& tempPath, DataSink& sink);
 
 class StateReader;
 

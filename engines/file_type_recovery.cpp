@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "engines/deep_engine_support.h"
+#include "engines/preview_file.h"
 #include "engines/scan_log_paths.h"
 #include "platform/error_codes.h"
 
@@ -217,11 +218,21 @@ int CFileTypeRecovery::ExtractPreview(const FoundFileRecord* record, std::filesy
   uint32_t capacity = bufferSize;
   bufferSize = 0;
   if (record == nullptr) return kErrInvalidParameter;
-  deep::PreviewTarget target = deep::PreviewTargetFor(record->Name());
+  const char* previewName = PreviewFileName(record->Name());
+  const bool toFile = previewName != nullptr;
   deep::DataSink sink;
-  bool toFile = target != deep::PreviewTarget::kBuffer;
-  int error = toFile ? deep::OpenPreviewFile(target, tempPath, sink) : kSuccess;
-  if (!toFile) sink.UseBuffer(&buffer, capacity);
+  int error = kSuccess;
+  bool fileOpened = false;
+  if (toFile) {
+    int fd = -1;
+    error = OpenPreviewFile(previewName, tempPath, fd);
+    if (error == kSuccess) {
+      sink.UseFile(fd);
+      fileOpened = true;
+    }
+  } else {
+    sink.UseBuffer(&buffer, capacity);
+  }
   if (error == kSuccess) {
     const uint64_t size = record->size;
     error = CopyRecord(*record, sink, [&](uint64_t done) {
@@ -233,7 +244,8 @@ int CFileTypeRecovery::ExtractPreview(const FoundFileRecord* record, std::filesy
   if (!toFile) bufferSize = static_cast<uint32_t>(sink.written());
   if (error != kSuccess) {
     if (error > 0 && callback != nullptr) callback(user, 100, error);
-    if (toFile) {
+    // tempPath is only ours once the preview file was opened.
+    if (fileOpened) {
       std::error_code ec;
       std::filesystem::remove(tempPath, ec);
     }

@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "engines/preview_file.h"
 #include "platform/error_codes.h"
 
 namespace kestrel {
@@ -120,18 +121,21 @@ int CProfessionalMember::ExtractPreview(const FoundFileRecord* record, std::file
     if (callback) callback(user, 100, kErrInvalidParameter);
     return kErrInvalidParameter;
   }
-  deep::PreviewTarget target = deep::PreviewTargetFor(record->Name());
+  const char* previewName = PreviewFileName(record->Name());
+  const bool toFile = previewName != nullptr;
   deep::DataSink sink;
   uint64_t wanted = record->size;
-  if (target == deep::PreviewTarget::kBuffer) {
+  if (!toFile) {
     wanted = std::min<uint64_t>(capacity, record->size);
     sink.UseBuffer(&buffer, uint32_t(wanted));
   } else {
-    int error = deep::OpenPreviewFile(target, tempPath, sink);
+    int fd = -1;
+    int error = OpenPreviewFile(previewName, tempPath, fd);
     if (error != kSuccess) {
       if (callback) callback(user, 100, error);
       return error;
     }
+    sink.UseFile(fd);
   }
   auto report = [&](uint64_t done) {
     int32_t percent = wanted ? int32_t(std::min<uint64_t>(done, wanted) * 100 / wanted) : 100;
@@ -140,10 +144,10 @@ int CProfessionalMember::ExtractPreview(const FoundFileRecord* record, std::file
   // Nothing wanted (an empty file, or no room in the buffer): done at once.
   int error = wanted == 0 ? report(0) : WriteData(*record, sink, report);
   sink.CloseFile();
-  if (target == deep::PreviewTarget::kBuffer) bufferSize = uint32_t(sink.written());
+  if (!toFile) bufferSize = uint32_t(sink.written());
   if (error != kSuccess) {
     if (error > 0 && callback) callback(user, 100, error);
-    if (target != deep::PreviewTarget::kBuffer) {
+    if (toFile) {
       std::error_code ec;
       std::filesystem::remove(tempPath, ec);
       tempPath.clear();
