@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <deque>
 
 #include "engines/fat_dir.h"
@@ -186,14 +185,13 @@ int StateReader::Load(const std::filesystem::path& path) {
   ok_ = false;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return LastError();
-  uint8_t chunk[65536];
-  for (;;) {
-    ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    bytes_.insert(bytes_.end(), chunk, chunk + got);
-  }
+  // A state file that cannot be read whole is no state to go on with.
+  int error = ReadWholeFile(fd, bytes_);
   ::close(fd);
+  if (error != kSuccess) {
+    bytes_.clear();
+    return error;
+  }
   ok_ = true;
   return kSuccess;
 }

@@ -1,8 +1,10 @@
 #include "platform/file_io.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 #include <system_error>
 
 #include "platform/error_codes.h"
@@ -17,6 +19,30 @@ int WriteAll(int fd, const uint8_t* data, size_t count) {
     data += written;
     count -= size_t(written);
   }
+  return kSuccess;
+}
+
+int ReadWholeFile(int fd, std::vector<uint8_t>& out) {
+  out.clear();
+  struct stat st{};
+  if (::fstat(fd, &st) != 0) return LastError();
+  try {
+    out.resize(static_cast<size_t>(st.st_size));
+  } catch (const std::bad_alloc&) {
+    return kErrNotEnoughMemory;
+  }
+  size_t got = 0;
+  while (got < out.size()) {
+    ssize_t n = ::pread(fd, out.data() + got, out.size() - got, static_cast<off_t>(got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      out.resize(got);
+      return LastError();
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  out.resize(got);
   return kSuccess;
 }
 

@@ -5,12 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 
 namespace kestrel {
 
 // Writes all count bytes, continuing short and interrupted writes: 0, the
 // write error, or 29 when the system accepts nothing.
 int WriteAll(int fd, const uint8_t* data, size_t count);
+
+// Reads the whole of the file open on fd (as long as fstat says) into out,
+// continuing short and interrupted reads; a file that turns out shorter
+// leaves out at what arrived. 0, the read error or 8 (no memory).
+int ReadWholeFile(int fd, std::vector<uint8_t>& out);
 
 // Creates folder and the folders above it; an existing folder (or an empty
 // path) is no error.
