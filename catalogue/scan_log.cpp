@@ -51,6 +51,53 @@ int PwriteAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
   return kSuccess;
 }
 
+// The index files are rewritten whole on every save. The new text goes to a
+// hidden temporary file beside the store, reaches the disk, and is renamed over
+// the old file, so a crash mid-save leaves the previous index or the new one,
+// never a torn mix. (The leading "." keeps store lookups from ever taking it.)
+class ReplacementFile {
+ public:
+  explicit ReplacementFile(const std::filesystem::path& target)
+      : target_(target), temporary_(target.parent_path() / ("." + target.filename().string() + ".tmp")) {
+    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    openError_ = fd_ < 0 ? LastError(IoDirection::kWrite) : kSuccess;
+  }
+  ~ReplacementFile() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      ::unlink(temporary_.c_str());
+    }
+  }
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  int fd() const { return fd_; }
+  int openError() const { return openError_; }
+
+  // Puts the new file in place and points storeFd at it.
+  int Commit(int& storeFd) {
+    int result = ::fdatasync(fd_) == 0 ? kSuccess : LastError(IoDirection::kWrite);
+    if (::close(fd_) != 0 && result == kSuccess) result = LastError(IoDirection::kWrite);
+    fd_ = -1;
+    if (result == kSuccess && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+      result = LastError(IoDirection::kWrite);
+    }
+    if (result != kSuccess) {
+      ::unlink(temporary_.c_str());
+      return result;
+    }
+    if (storeFd >= 0) ::close(storeFd);
+    return OpenStoreFile(target_, storeFd);
+  }
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  int fd_ = -1;
+  int openError_ = kSuccess;
+};
+
+
 // Reads up to size bytes at offset, continuing short reads; got is what arrived.
 int PreadAll(int fd, uint8_t* data, size_t size, uint64_t offset, size_t& got) {
   got = 0;
@@ -326,12 +373,14 @@ std::map<uint64_t, std::vector<uint32_t>> ScanLog::ParseRelations(std::string_vi
 }
 
 int ScanLog::WriteRelations() {
+  ReplacementFile file(relationPath_);
+  if (file.openError() != kSuccess) return file.openError();
   // Streamed in 64 KiB pieces so that saving needs no second copy of the index.
   std::string chunk;
   chunk.reserve(70000);
   uint64_t offset = 0;
   auto flush = [&]() -> int {
-    int result = PwriteAll(relationFd_, reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size(), offset);
+    int result = PwriteAll(file.fd(), reinterpret_cast<const uint8_t*>(chunk.data()), chunk.size(), offset);
     offset += chunk.size();
     chunk.clear();
     return result;
@@ -350,13 +399,14 @@ int ScanLog::WriteRelations() {
     chunk += ']';
   }
   if (int result = flush(); result != kSuccess) return result;
-  // Cut off any older, longer text (from a store that was damaged or only
-  // partly parsed), which the parser would otherwise read back as live pieces.
-  if (::ftruncate(relationFd_, static_cast<off_t>(offset)) != 0) return LastError(IoDirection::kWrite);
-  return kSuccess;
+  // The replacement holds exactly the new text: no older, longer tail (from a
+  // damaged or partly parsed store) survives to be read back as live pieces.
+  return file.Commit(relationFd_);
 }
 
 int ScanLog::WriteDirInfo() {
+  ReplacementFile file(dirInfoPath_);
+  if (file.openError() != kSuccess) return file.openError();
   std::vector<uint8_t> block;
   block.reserve(256 * kDirInfoEntryBytes);
   uint64_t offset = 0;
@@ -368,13 +418,12 @@ int ScanLog::WriteDirInfo() {
     PutLe32(block.data() + at + 4, entry.recordNumber);
     std::memcpy(block.data() + at + 8, entry.name.data(), std::min(entry.name.size(), kRecordNameBytes - 1));
     if (block.size() >= 256 * kDirInfoEntryBytes || i + 1 == folderNames_.size()) {
-      if (int result = PwriteAll(dirInfoFd_, block.data(), block.size(), offset); result != kSuccess) return result;
+      if (int result = PwriteAll(file.fd(), block.data(), block.size(), offset); result != kSuccess) return result;
       offset += block.size();
       block.clear();
     }
   }
-  if (::ftruncate(dirInfoFd_, static_cast<off_t>(offset)) != 0) return LastError(IoDirection::kWrite);
-  return kSuccess;
+  return file.Commit(dirInfoFd_);
 }
 
 int ScanLog::ReadRecord(uint32_t number, FoundFileRecord& out, bool& present) {

@@ -156,8 +156,8 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   SavedPoint point;
   bool atPoint = resuming && LoadCheckpoint(folder, saved_.resume, point);
   std::optional<deep::MemberResume> fatResume, ntfsResume;
-  if (haveFat) fatResume = deep::MemberResume{fatStore};
-  if (haveNtfs) ntfsResume = deep::MemberResume{ntfsStore};
+  if (haveFat) fatResume = deep::MemberResume{fatStore, std::nullopt, nullptr};
+  if (haveNtfs) ntfsResume = deep::MemberResume{ntfsStore, std::nullopt, nullptr};
   if (atPoint) {
     if (fatResume) *fatResume = {fatStore, point.fatRecords, &point.fat};
     if (ntfsResume) *ntfsResume = {ntfsStore, point.ntfsRecords, &point.ntfs};

@@ -8,6 +8,7 @@
 #include <random>
 #include <gtest/gtest.h>
 
+#include "engines/scan_log_paths.h"
 #include "platform/error_codes.h"
 #include "support/test_support.h"
 
@@ -511,6 +512,43 @@ TEST(ScanLog, SurvivesRandomlyDamagedFiles) {
     EXPECT_EQ(log.SearchByExtension("*.jpg|", found), 1);
     log.Close();
   }
+}
+
+}  // namespace
+}  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+// Saving replaces the index files whole (temporary file, then rename), so a
+// crash mid-save cannot leave a torn index; nothing of the save stays behind,
+// and a temporary left by a crash is never taken for a store.
+TEST(ScanLogSave, ReplacesIndexFilesWholeAndLeavesNoTemporary) {
+  test::TempDir dir;
+  {
+    ScanLog log;
+    ASSERT_EQ(log.Open("Fast_0_2026127 9 5", dir.path()), 0);
+    AddFolder(log, kRoot, Folder("DCIM", 7));
+    AddFile(log, DirectoryKey{7, 1}.Packed(), File("a.jpg"));
+    ASSERT_EQ(log.SaveIndex(), 0);
+    AddFile(log, DirectoryKey{7, 1}.Packed(), File("b.jpg"));
+    ASSERT_EQ(log.SaveIndex(), 0);
+  }
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp")) << entry.path();
+  }
+  EXPECT_EQ(ReadText(dir / "Fast_0_2026127 9 5_Relation"), " | 2 - [1] | 4294967303 - [2,3]");
+
+  // What a crash during the next save would leave: a hidden partial temporary.
+  std::ofstream(dir / ".Fast_0_2026127 9 5_Relation.tmp") << " | 2 - [9";
+  std::string found;
+  ASSERT_EQ(FindStoreByPrefix("Fast_", found, dir.path()), 1);
+  EXPECT_EQ(found, "Fast_0_2026127 9 5");
+  ScanLog reopened;
+  ASSERT_EQ(reopened.Open(found, dir.path()), 0);
+  std::vector<FoundFileRecord> children;
+  ASSERT_EQ(reopened.ListFolder(DirectoryKey{7, 1}.Packed(), children), 0);
+  EXPECT_EQ(Names(children), (std::vector<std::string>{"a.jpg", "b.jpg"}));
 }
 
 }  // namespace

@@ -92,7 +92,9 @@ TEST(DeepScanCommand, FormattedFat32GivesBackFoldersByEntriesAndRootFilesByCarvi
   for (const Expected& e : ExpectedFiles("deep-fat32-formatted.img")) {
     if (e.path.find('/') == std::string::npos) {
       // The format wiped the root directory: its photos come back by content.
-      if (e.path.ends_with(".jpg")) EXPECT_TRUE(HasContent(recovered, e.sha)) << e.path;
+      if (e.path.ends_with(".jpg")) {
+        EXPECT_TRUE(HasContent(recovered, e.sha)) << e.path;
+      }
       continue;
     }
     // The top folder's own entry lay in the wiped root: it shows as a lost
