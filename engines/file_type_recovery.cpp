@@ -27,12 +27,9 @@ bool SizedFromHeader(int32_t code) {
 
 }  // namespace
 
-CFileTypeRecovery::CFileTypeRecovery() = default;
+CFileTypeRecovery::CFileTypeRecovery() : deep::StoreMember(100) {}
 
-CFileTypeRecovery::~CFileTypeRecovery() {
-  if (log_) log_->Close();
-  CloseDevice(device_);
-}
+CFileTypeRecovery::~CFileTypeRecovery() { CloseDevice(device_); }
 
 int CFileTypeRecovery::OpenStore(const std::string& name, bool fresh) {
   log_ = std::make_unique<ScanLog>();
@@ -90,10 +87,7 @@ int CFileTypeRecovery::OpenPartitionWithStore(int32_t driveNumber, uint64_t firs
 
 int CFileTypeRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user,
                                     int32_t scale) {
-  progress_ = progress;
-  item_ = item;
-  user_ = user;
-  scale_ = scale;
+  deep::StoreMember::SetCallbacks(progress, item, user, scale);
   // The size rules report progress while they walk.
   context_.progress = progress;
   context_.user = user;
@@ -114,21 +108,6 @@ int CFileTypeRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int
   log_->SaveIndex();
   if (dir != nullptr || level != 0) return 0;
   return log_->CountFilesUnder(0, count);
-}
-
-uint64_t CFileTypeRecovery::GetFoundCount() { return log_ ? log_->RecordCount() : 0; }
-
-int CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
-  search_ = callback;
-  searchUser_ = user;
-  if (!log_) return kErrInvalidParameter;
-  log_->SetSearchCallback(callback, user);
-  return 0;
-}
-
-int CFileTypeRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
-  if (!log_) return 0;
-  return log_->SearchByExtension(extensions, out);
 }
 
 int CFileTypeRecovery::CarveSector(int32_t sectorBytes, const uint8_t* data, uint32_t length, uint64_t hitSector,

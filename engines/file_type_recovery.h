@@ -7,14 +7,13 @@
 
 #include <memory>
 
-#include "catalogue/scan_log.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/deep_store_member.h"
 #include "engines/signatures.h"
 #include "storage/sector_device.h"
 
 namespace kestrel {
 
-class CFileTypeRecovery final : public IFileRecoveryParse {
+class CFileTypeRecovery final : public deep::StoreMember {
  public:
   CFileTypeRecovery();
   ~CFileTypeRecovery() override;
@@ -28,18 +27,13 @@ class CFileTypeRecovery final : public IFileRecoveryParse {
   int OpenPartitionWithStore(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter,
                              const std::string& storeName);
 
+  // Also hands the progress callback to the size rules, which report while they walk.
   int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
-  int Scan(const std::optional<std::string>&) override { return 0; }
   int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
   int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
-  uint64_t GetFoundCount() override;
   // Carved files have no folder: 0, out untouched.
   int GetItemPath(const FoundFileRecord*, std::string&) override { return 0; }
   int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
-  int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
-  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
-  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
-  int BuildClusterMap() override { return 0; }
   int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
@@ -53,7 +47,6 @@ class CFileTypeRecovery final : public IFileRecoveryParse {
                   uint64_t scanPosition, uint64_t scanTotal, int32_t remaining, SectorDevice& reader, uint64_t& step,
                   uint64_t& found);
 
-  ScanLog* log() { return log_.get(); }
   const CarveContext& context() const { return context_; }
 
  private:
@@ -70,13 +63,6 @@ class CFileTypeRecovery final : public IFileRecoveryParse {
   uint64_t sectorCount_ = 0;
   int32_t sectorBytes_ = 512;
   SectorDevice device_;
-  std::unique_ptr<ScanLog> log_;
-  int32_t scale_ = 100;
-  ScanProgressCallback progress_ = nullptr;
-  ItemProgressCallback item_ = nullptr;
-  void* user_ = nullptr;
-  SearchProgressCallback search_ = nullptr;
-  void* searchUser_ = nullptr;
   // Flags, transport-stream extents and read buffers of this engine's pass.
   CarveContext context_;
 };

@@ -7,10 +7,7 @@
 
 namespace kestrel {
 
-CProfessionalMember::~CProfessionalMember() {
-  if (log_) log_->Close();
-  CloseDevice(device_);
-}
+CProfessionalMember::~CProfessionalMember() { CloseDevice(device_); }
 
 int CProfessionalMember::OpenImageSource(const std::filesystem::path& image, uint16_t letter) {
   if (device_.IsOpen()) return kSuccess;
@@ -55,34 +52,14 @@ SignatureSource CProfessionalMember::Source() const {
   return source;
 }
 
-int CProfessionalMember::SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user,
-                                      int32_t scale) {
-  progress_ = progress;
-  item_ = item;
-  user_ = user;
-  scale_ = scale;
-  return kSuccess;
-}
-
 int CProfessionalMember::ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
   return deep::ListFromLog(log_.get(), dir, level, out);
 }
 int CProfessionalMember::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
   return deep::CountFromLog(log_.get(), dir, level, count);
 }
-uint64_t CProfessionalMember::GetFoundCount() { return log_ ? log_->RecordCount() : 0; }
 int CProfessionalMember::GetItemPath(const FoundFileRecord* record, std::string& out) {
   return deep::PathFromLog(log_.get(), record, out);
-}
-int CProfessionalMember::SetSearchCallback(SearchProgressCallback callback, void* user) {
-  searchCallback_ = callback;
-  searchUser_ = user;
-  if (!log_) return kErrInvalidParameter;
-  log_->SetSearchCallback(callback, user);
-  return kSuccess;
-}
-int CProfessionalMember::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
-  return deep::SearchLog(log_.get(), extensions, out);
 }
 
 int CProfessionalMember::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {

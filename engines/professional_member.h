@@ -14,34 +14,29 @@
 
 #include "catalogue/scan_log.h"
 #include "engines/deep_engine_support.h"
+#include "engines/deep_store_member.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/signatures.h"
 #include "storage/sector_device.h"
 
 namespace kestrel {
 
-class CProfessionalMember : public IFileRecoveryParse {
+class CProfessionalMember : public deep::StoreMember {
  public:
   ~CProfessionalMember() override;
 
-  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
-  int Scan(const std::optional<std::string>&) override { return 0; }
   int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
   int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
-  uint64_t GetFoundCount() override;
   int GetItemPath(const FoundFileRecord* record, std::string& out) override;
   int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
-  int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
-  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
-  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
-  int BuildClusterMap() override { return 0; }
   int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
   uint32_t sectorBytes() const { return sectorBytes_; }
-  ScanLog* log() { return log_.get(); }
 
  protected:
+  CProfessionalMember() : deep::StoreMember(90) {}
+
   // Opens the source once (a second call is a no-op answering 0).
   int OpenImageSource(const std::filesystem::path& image, uint16_t letter);
   int OpenPartitionSource(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter);
@@ -61,13 +56,6 @@ class CProfessionalMember : public IFileRecoveryParse {
   uint16_t letter_ = 0;
   uint32_t sectorBytes_ = 512;
 
-  std::unique_ptr<ScanLog> log_;
-  ScanProgressCallback progress_ = nullptr;
-  ItemProgressCallback item_ = nullptr;
-  void* user_ = nullptr;
-  int32_t scale_ = 90;
-  SearchProgressCallback searchCallback_ = nullptr;
-  void* searchUser_ = nullptr;
   SignatureScratch scratch_;
 
  private:
