@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -16,6 +15,7 @@
 #include "engines/scan_log_paths.h"
 #include "platform/byte_view.h"
 #include "platform/error_codes.h"
+#include "platform/file_io.h"
 
 namespace kestrel {
 
@@ -34,21 +34,6 @@ int CloseFd(int& fd) {
 int OpenStoreFile(const std::filesystem::path& path, int& fd) {
   fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   return fd < 0 ? LastError() : kSuccess;
-}
-
-int PwriteAll(int fd, const uint8_t* data, size_t size, uint64_t offset) {
-  while (size > 0) {
-    ssize_t n = ::pwrite(fd, data, size, static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return LastError(IoDirection::kWrite);
-    }
-    if (n == 0) return kErrWriteFault;
-    data += n;
-    size -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return kSuccess;
 }
 
 // The index files are rewritten whole on every save. The new text goes to a
@@ -97,36 +82,6 @@ class ReplacementFile {
   int openError_ = kSuccess;
 };
 
-
-// Reads up to size bytes at offset, continuing short reads; got is what arrived.
-int PreadAll(int fd, uint8_t* data, size_t size, uint64_t offset, size_t& got) {
-  got = 0;
-  while (got < size) {
-    ssize_t n = ::pread(fd, data + got, size - got, static_cast<off_t>(offset + got));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return LastError();
-    }
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
-  return kSuccess;
-}
-
-int ReadWholeFile(int fd, std::vector<uint8_t>& out) {
-  out.clear();
-  struct stat st{};
-  if (::fstat(fd, &st) != 0) return LastError();
-  try {
-    out.resize(static_cast<size_t>(st.st_size));
-  } catch (const std::bad_alloc&) {
-    return kErrNotEnoughMemory;
-  }
-  size_t got = 0;
-  int result = PreadAll(fd, out.data(), out.size(), 0, got);
-  out.resize(got);
-  return result;
-}
 
 // _stricmp over bytes: ASCII letters folded to lower case, compared unsigned.
 int CompareNoCase(std::string_view a, std::string_view b) {

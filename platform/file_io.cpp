@@ -22,6 +22,32 @@ int WriteAll(int fd, const uint8_t* data, size_t count) {
   return kSuccess;
 }
 
+int PwriteAll(int fd, const uint8_t* data, size_t count, uint64_t offset) {
+  while (count > 0) {
+    ssize_t written = ::pwrite(fd, data, count, static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return written < 0 ? LastError(IoDirection::kWrite) : kErrWriteFault;
+    data += written;
+    count -= size_t(written);
+    offset += uint64_t(written);
+  }
+  return kSuccess;
+}
+
+int PreadAll(int fd, uint8_t* data, size_t count, uint64_t offset, size_t& got) {
+  got = 0;
+  while (got < count) {
+    ssize_t n = ::pread(fd, data + got, count - got, static_cast<off_t>(offset + got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return LastError();
+    }
+    if (n == 0) break;
+    got += size_t(n);
+  }
+  return kSuccess;
+}
+
 int ReadWholeFile(int fd, std::vector<uint8_t>& out) {
   out.clear();
   struct stat st{};
@@ -32,18 +58,9 @@ int ReadWholeFile(int fd, std::vector<uint8_t>& out) {
     return kErrNotEnoughMemory;
   }
   size_t got = 0;
-  while (got < out.size()) {
-    ssize_t n = ::pread(fd, out.data() + got, out.size() - got, static_cast<off_t>(got));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      out.resize(got);
-      return LastError();
-    }
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
+  int result = PreadAll(fd, out.data(), out.size(), 0, got);
   out.resize(got);
-  return kSuccess;
+  return result;
 }
 
 int CreateFolders(const std::filesystem::path& folder) {

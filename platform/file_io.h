@@ -13,6 +13,14 @@ namespace kestrel {
 // write error, or 29 when the system accepts nothing.
 int WriteAll(int fd, const uint8_t* data, size_t count);
 
+// Writes all count bytes at offset, continuing short and interrupted writes:
+// 0, the write error, or 29 when the system accepts nothing.
+int PwriteAll(int fd, const uint8_t* data, size_t count, uint64_t offset);
+
+// Reads up to count bytes at offset, continuing short and interrupted reads;
+// got is what arrived (less only at the end of the file). 0 or the read error.
+int PreadAll(int fd, uint8_t* data, size_t count, uint64_t offset, size_t& got);
+
 // Reads the whole of the file open on fd (as long as fstat says) into out,
 // continuing short and interrupted reads; a file that turns out shorter
 // leaves out at what arrived. 0, the read error or 8 (no memory).
