@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/truncation_check.h"
 #include "platform/error_codes.h"
 
 namespace kestrel::cli {
@@ -71,6 +72,7 @@ void ProgressLine::Clear() {
 }
 
 int RunScan(const Source& source, const ScanOptions& options, std::unique_ptr<IFileRecoveryParse>& engine) {
+  WarnIfShorterThanVolume(source);
   if (options.deep) return RunDeepScan(source, options.resume, engine);
   engine = CreateEngine(source, options.deep);
   if (!engine) {
