@@ -55,7 +55,13 @@ int CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSect
   opened_ = true;
   sectorBytes_ = QueryBytesPerSector(device_.fd);
   if (sectorBytes_ <= 0) sectorBytes_ = 512;
-  savedFound_ = ScanHistory::Process().FindSavedPartitionScan(driveNumber, firstSector, sectorCount, 0, saved_) == 1;
+  // A saved scan of a mounted volume is stale once its free space changed;
+  // an unmounted one has no such measure (0 on both sides).
+  if (auto mountPoint = PartitionMountPoint(driveNumber, firstSector); !mountPoint.empty()) {
+    freeBytes_ = VolumeFreeBytes(mountPoint);
+  }
+  savedFound_ =
+      ScanHistory::Process().FindSavedPartitionScan(driveNumber, firstSector, sectorCount, freeBytes_, saved_) == 1;
   resume_ = savedFound_ && saved_.resume.rangeLength != 0;
   fat_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
   int result = ntfs_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
@@ -96,6 +102,7 @@ ScanSourceIdentity CProfessionalRecovery::Identity() const {
   identity.driveNumber = driveNumber_;
   identity.firstSector = firstSector_;
   identity.sectorCount = sectorCount_;
+  identity.freeBytes = freeBytes_;
   identity.imagePath = imagePath_;
   return identity;
 }

@@ -107,6 +107,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   int32_t driveNumber_ = -1;
   uint64_t firstSector_ = 0;
   uint64_t sectorCount_ = 0;
+  uint64_t freeBytes_ = 0;  // of the mounted volume at open; 0 when unmounted or an image
   std::filesystem::path imagePath_;
   bool opened_ = false;
 

@@ -118,6 +118,21 @@ int32_t QueryBytesPerSector(int fd) {
 
 namespace {
 
+// mountinfo writes space, tab, newline and backslash in paths as \ooo octal.
+std::string UnescapeMountPath(const std::string& text) {
+  auto octal = [](char c) { return c >= '0' && c <= '7'; };
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size() && octal(text[i + 1]) && octal(text[i + 2]) && octal(text[i + 3])) {
+      out += static_cast<char>((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0'));
+      i += 3;
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
 // The mount point of the device with this major:minor, from /proc/self/mountinfo.
 std::string MountPointOf(dev_t device) {
   std::ifstream in("/proc/self/mountinfo");
@@ -126,19 +141,26 @@ std::string MountPointOf(dev_t device) {
   while (std::getline(in, line)) {
     std::istringstream fields(line);
     std::string id, parent, majorMinor, root, mountPoint;
-    if (fields >> id >> parent >> majorMinor >> root >> mountPoint && majorMinor == wanted) return mountPoint;
+    if (fields >> id >> parent >> majorMinor >> root >> mountPoint && majorMinor == wanted) {
+      return UnescapeMountPath(mountPoint);
+    }
   }
   return {};
 }
 
 }  // namespace
 
+std::filesystem::path PartitionMountPoint(int32_t driveNumber, uint64_t firstSector) {
+  auto partition = PartitionDevicePath(driveNumber, firstSector);
+  struct stat st {};
+  if (partition.empty() || stat(partition.c_str(), &st) != 0) return {};
+  return MountPointOf(st.st_rdev);
+}
+
 void FlushVolume(int32_t driveNumber, uint64_t firstSector) {
   auto partition = PartitionDevicePath(driveNumber, firstSector);
   if (partition.empty()) return;
-  struct stat st {};
-  if (stat(partition.c_str(), &st) != 0) return;
-  std::string mountPoint = MountPointOf(st.st_rdev);
+  auto mountPoint = PartitionMountPoint(driveNumber, firstSector);
   if (!mountPoint.empty()) {
     int dir = ::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {

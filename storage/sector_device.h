@@ -51,6 +51,9 @@ int32_t QueryBytesPerSector(int fd);
 // Pushes cached writes of the file system mounted on this partition to the disk
 // before raw reading. Failures are ignored: the read goes on regardless.
 void FlushVolume(int32_t driveNumber, uint64_t firstSector);
+// Where the file system on the partition of disk N starting at firstSector is
+// mounted; empty when it is not mounted (or no such partition is known).
+std::filesystem::path PartitionMountPoint(int32_t driveNumber, uint64_t firstSector);
 // Reads byteCount bytes from the descriptor's current position in pieces of at
 // most 64 KiB; 30 when a read fails or returns nothing, bytesRead always set.
 int ReadFully(int fd, uint8_t* buffer, uint32_t byteCount, uint32_t* bytesRead);
