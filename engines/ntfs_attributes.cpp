@@ -60,7 +60,18 @@ bool AppendExtent(const NtfsAttribute& a, NtfsStream& out, uint64_t clusterCount
   if (a.startVcn != have) return false;
   std::vector<NtfsRun> runs;
   NtfsRunListStatus status = DecodeRunList(a.bytes, a.runListOffset, runs, clusterCount);
-  out.runs.insert(out.runs.end(), runs.begin(), runs.end());
+  // Holes read as zeros without touching the disk, so a damaged run list of
+  // holes would have a recovery write zeros until the destination is full.
+  // More hole than the whole volume is taken as damage: the runs stop there.
+  uint64_t holes = 0;
+  for (const auto& run : out.runs) holes += run.sparse ? run.length : 0;
+  for (const auto& run : runs) {
+    if (run.sparse && clusterCount != 0) {
+      if (run.length > clusterCount - holes) return false;
+      holes += run.length;
+    }
+    out.runs.push_back(run);
+  }
   // An extent claims VCNs startVcn..lastVcn; fewer decoded clusters mean the list was damaged.
   uint64_t claimed = a.lastVcn >= a.startVcn ? a.lastVcn - a.startVcn + 1 : 0;
   if (status != NtfsRunListStatus::kOk || TotalClusters(runs) < claimed) return false;

@@ -294,7 +294,8 @@ class FakeVolume : public INtfsRecordSource {
     return ApplyFixups(record) == NtfsRecordStatus::kOk;
   }
   bool ReadRunBytes(const std::vector<NtfsRun>&, uint64_t, Bytes&) override { return false; }
-  uint64_t ClusterCount() const override { return 0; }
+  uint64_t ClusterCount() const override { return clusters; }
+  uint64_t clusters = 0;
 };
 
 Bytes ListEntry(uint32_t type, uint64_t startVcn, uint64_t record, uint16_t instance) {
@@ -342,6 +343,46 @@ TEST(NtfsAttributes, GathersADataStreamSpreadOverExtensionRecords) {
   ASSERT_TRUE(stream.found);
   EXPECT_FALSE(stream.complete);
   EXPECT_EQ(TotalClusters(stream.runs), 4u);
+}
+
+TEST(NtfsAttributes, HolesLongerThanTheVolumeEndTheStream) {
+  FakeVolume volume;
+  volume.clusters = 1000;
+  NtfsRecordHeader h;
+  NtfsStream stream;
+
+  // 4 clusters of data, then a hole of 2^40 clusters: zeros without end.
+  Bytes huge = RecordBuilder()
+                   .Add(NonResident(kNtfsAttrData, {0x11, 0x04, 0x20, 0x06, 0, 0, 0, 0, 0, 0x01, 0x00}, 0,
+                                    (uint64_t(1) << 40) + 3, ((uint64_t(1) << 40) + 4) * 4096))
+                   .Finish();
+  ASSERT_EQ(ApplyFixups(huge, &h), NtfsRecordStatus::kOk);
+  FindStream(volume, 100, ByteView(huge), h, kNtfsAttrData, u"", stream);
+  ASSERT_TRUE(stream.found);
+  EXPECT_FALSE(stream.complete);
+  EXPECT_EQ(TotalClusters(stream.runs), 4u);
+
+  // Many holes, each shorter than the volume, are cut where together they pass it.
+  Bytes many = RecordBuilder()
+                   .Add(NonResident(kNtfsAttrData, {0x02, 0x90, 0x01, 0x02, 0x90, 0x01, 0x02, 0x90, 0x01, 0x00}, 0,
+                                    1199, 1200 * 4096))
+                   .Finish();
+  ASSERT_EQ(ApplyFixups(many, &h), NtfsRecordStatus::kOk);
+  FindStream(volume, 100, ByteView(many), h, kNtfsAttrData, u"", stream);
+  EXPECT_FALSE(stream.complete);
+  EXPECT_EQ(TotalClusters(stream.runs), 800u);
+
+  // A file with a hole smaller than the volume keeps every run.
+  Bytes sparse = RecordBuilder()
+                     .Add(NonResident(kNtfsAttrData, {0x11, 0x04, 0x20, 0x02, 0x00, 0x02, 0x11, 0x04, 0x10, 0x00}, 0,
+                                      519, 520 * 4096))
+                     .Finish();
+  ASSERT_EQ(ApplyFixups(sparse, &h), NtfsRecordStatus::kOk);
+  FindStream(volume, 100, ByteView(sparse), h, kNtfsAttrData, u"", stream);
+  EXPECT_TRUE(stream.complete);
+  ASSERT_EQ(stream.runs.size(), 3u);
+  EXPECT_TRUE(stream.runs[1].sparse);
+  EXPECT_EQ(stream.runs[2].lcn, 0x30u);
 }
 
 TEST(NtfsAttributes, PrefersTheUnnamedDataStreamOverAlternateStreams) {
