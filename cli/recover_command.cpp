@@ -67,7 +67,7 @@ std::string FailureText(int error, const FoundFileRecord& record, const std::fil
     std::error_code ec;
     auto written = std::filesystem::file_size(path, ec);
     text = "incomplete: only " + std::to_string(ec ? 0 : written) + " of " + std::to_string(record.size) +
-           " bytes could be recovered; the rest of its clusters are in use by other files (" + text + ")";
+           " bytes could be recovered; the rest was overwritten or its record is damaged (" + text + ")";
   }
   return text;
 }
