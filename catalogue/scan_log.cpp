@@ -36,51 +36,18 @@ int OpenStoreFile(const std::filesystem::path& path, int& fd) {
   return fd < 0 ? LastError() : kSuccess;
 }
 
-// The index files are rewritten whole on every save. The new text goes to a
-// hidden temporary file beside the store, reaches the disk, and is renamed over
-// the old file, so a crash mid-save leaves the previous index or the new one,
-// never a torn mix. (The leading "." keeps store lookups from ever taking it.)
-class ReplacementFile {
- public:
-  explicit ReplacementFile(const std::filesystem::path& target)
-      : target_(target), temporary_(target.parent_path() / ("." + target.filename().string() + ".tmp")) {
-    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    openError_ = fd_ < 0 ? LastError(IoDirection::kWrite) : kSuccess;
-  }
-  ~ReplacementFile() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-      ::unlink(temporary_.c_str());
-    }
-  }
-  ReplacementFile(const ReplacementFile&) = delete;
-  ReplacementFile& operator=(const ReplacementFile&) = delete;
+// The index files are rewritten whole on every save, through a hidden
+// temporary beside the store (the leading "." keeps store lookups from ever
+// taking it); storeFd then points at the new file.
+int ReplaceIndexFile(ReplacementFile& file, const std::filesystem::path& target, int& storeFd) {
+  if (int result = file.Commit(); result != kSuccess) return result;
+  if (storeFd >= 0) ::close(storeFd);
+  return OpenStoreFile(target, storeFd);
+}
 
-  int fd() const { return fd_; }
-  int openError() const { return openError_; }
-
-  // Puts the new file in place and points storeFd at it.
-  int Commit(int& storeFd) {
-    int result = ::fdatasync(fd_) == 0 ? kSuccess : LastError(IoDirection::kWrite);
-    if (::close(fd_) != 0 && result == kSuccess) result = LastError(IoDirection::kWrite);
-    fd_ = -1;
-    if (result == kSuccess && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-      result = LastError(IoDirection::kWrite);
-    }
-    if (result != kSuccess) {
-      ::unlink(temporary_.c_str());
-      return result;
-    }
-    if (storeFd >= 0) ::close(storeFd);
-    return OpenStoreFile(target_, storeFd);
-  }
-
- private:
-  std::filesystem::path target_;
-  std::filesystem::path temporary_;
-  int fd_ = -1;
-  int openError_ = kSuccess;
-};
+std::filesystem::path IndexTemporary(const std::filesystem::path& target) {
+  return target.parent_path() / ("." + target.filename().string() + ".tmp");
+}
 
 
 // _stricmp over bytes: ASCII letters folded to lower case, compared unsigned.
@@ -328,7 +295,7 @@ std::map<uint64_t, std::vector<uint32_t>> ScanLog::ParseRelations(std::string_vi
 }
 
 int ScanLog::WriteRelations() {
-  ReplacementFile file(relationPath_);
+  ReplacementFile file(relationPath_, IndexTemporary(relationPath_));
   if (file.openError() != kSuccess) return file.openError();
   // Streamed in 64 KiB pieces so that saving needs no second copy of the index.
   std::string chunk;
@@ -356,11 +323,11 @@ int ScanLog::WriteRelations() {
   if (int result = flush(); result != kSuccess) return result;
   // The replacement holds exactly the new text: no older, longer tail (from a
   // damaged or partly parsed store) survives to be read back as live pieces.
-  return file.Commit(relationFd_);
+  return ReplaceIndexFile(file, relationPath_, relationFd_);
 }
 
 int ScanLog::WriteDirInfo() {
-  ReplacementFile file(dirInfoPath_);
+  ReplacementFile file(dirInfoPath_, IndexTemporary(dirInfoPath_));
   if (file.openError() != kSuccess) return file.openError();
   std::vector<uint8_t> block;
   block.reserve(256 * kDirInfoEntryBytes);
@@ -378,7 +345,7 @@ int ScanLog::WriteDirInfo() {
       block.clear();
     }
   }
-  return file.Commit(dirInfoFd_);
+  return ReplaceIndexFile(file, dirInfoPath_, dirInfoFd_);
 }
 
 int ScanLog::ReadRecord(uint32_t number, FoundFileRecord& out, bool& present) {

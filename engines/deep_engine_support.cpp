@@ -166,17 +166,12 @@ void StateWriter::Record(const FoundFileRecord& record) {
 }
 
 int StateWriter::Save(const std::filesystem::path& path) const {
-  std::filesystem::path temp = path;
-  temp += ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return LastError(IoDirection::kWrite);
-  int error = WriteAll(fd, bytes_.data(), bytes_.size());
-  // The rename must not reach the disk before the bytes do (a power cut).
-  if (error == kSuccess && ::fdatasync(fd) != 0) error = LastError(IoDirection::kWrite);
-  ::close(fd);
-  if (error == kSuccess && ::rename(temp.c_str(), path.c_str()) != 0) error = LastError(IoDirection::kWrite);
-  if (error != kSuccess) ::unlink(temp.c_str());
-  return error;
+  std::filesystem::path temporary = path;
+  temporary += ".tmp";
+  ReplacementFile file(path, temporary);
+  if (file.openError() != kSuccess) return file.openError();
+  if (int error = WriteAll(file.fd(), bytes_.data(), bytes_.size()); error != kSuccess) return error;
+  return file.Commit();
 }
 
 int StateReader::Load(const std::filesystem::path& path) {

@@ -164,14 +164,11 @@ int ScanHistory::SaveHistoryLocked() {
   }
   const auto config = root_ / "config";
   const auto temporary = root_ / "config.tmp";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return LastError(IoDirection::kWrite);
-  int result = WriteAll(fd, bytes.data(), bytes.size());
-  if (result == kSuccess && ::fsync(fd) != 0) result = LastError(IoDirection::kWrite);
-  if (::close(fd) != 0 && result == kSuccess) result = LastError(IoDirection::kWrite);
-  if (result != kSuccess) return result;
-  // rename(2) replaces config in one step: there is always a complete history.
-  if (::rename(temporary.c_str(), config.c_str()) != 0) return LastError(IoDirection::kWrite);
+  // config is replaced in one step: there is always a complete history.
+  ReplacementFile file(config, temporary, 0600);
+  if (file.openError() != kSuccess) return file.openError();
+  if (int result = WriteAll(file.fd(), bytes.data(), bytes.size()); result != kSuccess) return result;
+  if (int result = file.Commit(); result != kSuccess) return result;
   if (int dir = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
     ::fsync(dir);
     ::close(dir);

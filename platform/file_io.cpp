@@ -1,15 +1,43 @@
 #include "platform/file_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "platform/error_codes.h"
 
 namespace kestrel {
+
+ReplacementFile::ReplacementFile(std::filesystem::path target, std::filesystem::path temporary, mode_t mode)
+    : target_(std::move(target)), temporary_(std::move(temporary)) {
+  fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  openError_ = fd_ < 0 ? LastError(IoDirection::kWrite) : kSuccess;
+}
+
+ReplacementFile::~ReplacementFile() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temporary_.c_str());
+  }
+}
+
+int ReplacementFile::Commit() {
+  if (fd_ < 0) return openError_ != kSuccess ? openError_ : kErrInvalidParameter;
+  // The rename must not reach the disk before the bytes do (a power cut).
+  int result = ::fdatasync(fd_) == 0 ? kSuccess : LastError(IoDirection::kWrite);
+  if (::close(fd_) != 0 && result == kSuccess) result = LastError(IoDirection::kWrite);
+  fd_ = -1;
+  if (result == kSuccess && ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    result = LastError(IoDirection::kWrite);
+  }
+  if (result != kSuccess) ::unlink(temporary_.c_str());
+  return result;
+}
 
 int WriteAll(int fd, const uint8_t* data, size_t count) {
   while (count > 0) {

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
+
 #include <filesystem>
 #include <vector>
 
@@ -25,6 +27,30 @@ int PreadAll(int fd, uint8_t* data, size_t count, uint64_t offset, size_t& got);
 // continuing short and interrupted reads; a file that turns out shorter
 // leaves out at what arrived. 0, the read error or 8 (no memory).
 int ReadWholeFile(int fd, std::vector<uint8_t>& out);
+
+// A file replaced whole: the new contents are written to a temporary file,
+// pushed to the disk and renamed over the target, so a crash leaves the old
+// contents or the new ones, never a torn mix. The temporary is removed unless
+// Commit succeeds.
+class ReplacementFile {
+ public:
+  ReplacementFile(std::filesystem::path target, std::filesystem::path temporary, mode_t mode = 0644);
+  ~ReplacementFile();
+  ReplacementFile(const ReplacementFile&) = delete;
+  ReplacementFile& operator=(const ReplacementFile&) = delete;
+
+  int fd() const { return fd_; }
+  // 0, or why the temporary could not be created.
+  int openError() const { return openError_; }
+  // Syncs, closes and renames the temporary over the target: 0 or the error.
+  int Commit();
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path temporary_;
+  int fd_ = -1;
+  int openError_ = 0;
+};
 
 // Creates folder and the folders above it; an existing folder (or an empty
 // path) is no error.
