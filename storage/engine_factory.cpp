@@ -8,6 +8,7 @@
 #include "engines/fast_fat_recovery.h"
 #include "engines/fast_ntfs_recovery.h"
 #include "platform/error_codes.h"
+#include "platform/file_io.h"
 #include "storage/sector_device.h"
 
 namespace kestrel {
@@ -16,15 +17,9 @@ namespace {
 
 int ReadProbeAt(int fd, uint64_t offset, std::vector<uint8_t>& probe) {
   probe.assign(kProbeBytes, 0);
-  size_t done = 0;
-  while (done < kProbeBytes) {
-    ssize_t got = ::pread(fd, probe.data() + done, kProbeBytes - done, static_cast<off_t>(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return LastError();
-    if (got == 0) return kErrHandleEof;
-    done += static_cast<size_t>(got);
-  }
-  return kSuccess;
+  size_t got = 0;
+  if (int error = PreadAll(fd, probe.data(), kProbeBytes, offset, got); error != kSuccess) return error;
+  return got == kProbeBytes ? kSuccess : kErrHandleEof;
 }
 
 }  // namespace
