@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "engines/found_file_record.h"
+#include "catalogue/found_file_record.h"
 
 namespace kestrel {
 

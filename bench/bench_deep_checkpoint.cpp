@@ -10,8 +10,8 @@
 #include <memory>
 #include <optional>
 
-#include "engines/professional_recovery.h"
-#include "storage/engine_factory.h"
+#include "engines/deep/deep_recovery.h"
+#include "engines/engine_factory.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "engines/fast_ntfs_recovery.h"
+#include "engines/fast/fast_ntfs_recovery.h"
 #include "platform/error_codes.h"
 
 int main(int argc, char** argv) {

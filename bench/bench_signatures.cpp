@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "engines/signatures.h"
+#include "carve/signatures.h"
 
 namespace {
 

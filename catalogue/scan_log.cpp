@@ -12,7 +12,7 @@
 #include <unordered_set>
 
 #include "catalogue/categories.h"
-#include "engines/scan_log_paths.h"
+#include "catalogue/scan_log_paths.h"
 #include "platform/byte_view.h"
 #include "platform/error_codes.h"
 #include "platform/file_io.h"

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/file_recovery_parse.h"
-#include "engines/found_file_record.h"
+#include "platform/progress.h"
+#include "catalogue/found_file_record.h"
 
 namespace kestrel {
 
@@ -41,7 +41,7 @@ class ScanLog {
   // its relations and folder names are loaded (what parses; damage is never
   // fatal). 0 or the error code.
   int Open(const std::string& name, const std::filesystem::path& folder);
-  // The same in CurrentScanFolder() (engines/scan_log_paths.h).
+  // The same in CurrentScanFolder() (catalogue/scan_log_paths.h).
   int Open(const std::string& name);
 
   // Copies record into the write buffer as the next record, setting its

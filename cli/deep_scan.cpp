@@ -10,7 +10,7 @@
 
 #include "catalogue/categories.h"
 #include "cli/scan_session.h"
-#include "engines/professional_recovery.h"
+#include "engines/deep/deep_recovery.h"
 #include "platform/error_codes.h"
 
 namespace kestrel::cli {

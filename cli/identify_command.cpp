@@ -13,7 +13,7 @@
 
 #include "cli/commands.h"
 #include "cli/source.h"
-#include "engines/signatures.h"
+#include "carve/signatures.h"
 #include "platform/error_codes.h"
 
 namespace kestrel::cli {

@@ -3,7 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/source.h"
-#include "storage/fs_detection.h"
+#include "fs/volume_probe.h"
 
 namespace kestrel::cli {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "platform/error_codes.h"
-#include "storage/engine_factory.h"
+#include "engines/engine_factory.h"
 
 namespace kestrel::cli {
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <system_error>
 
-#include "engines/fat_boot.h"
-#include "engines/ntfs_boot.h"
-#include "storage/fs_detection.h"
+#include "fs/fat/fat_boot.h"
+#include "fs/ntfs/ntfs_boot.h"
+#include "fs/volume_probe.h"
 #include "storage/sector_device.h"
 
 namespace kestrel::cli {

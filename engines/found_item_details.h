@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engines/found_file_record.h"
+#include "catalogue/found_file_record.h"
 
 namespace kestrel {
 

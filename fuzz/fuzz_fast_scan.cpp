@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "storage/engine_factory.h"
+#include "engines/engine_factory.h"
 
 using namespace kestrel;
 

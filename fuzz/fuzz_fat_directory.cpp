@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engines/fat_boot.h"
-#include "engines/fat_dir.h"
+#include "fs/fat/fat_boot.h"
+#include "fs/fat/fat_dir.h"
 
 using namespace kestrel;
 

@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "engines/ntfs_attributes.h"
-#include "engines/ntfs_boot.h"
-#include "engines/ntfs_data_reader.h"
-#include "engines/ntfs_lznt1.h"
-#include "engines/ntfs_record.h"
-#include "engines/ntfs_runlist.h"
+#include "fs/ntfs/ntfs_attributes.h"
+#include "fs/ntfs/ntfs_boot.h"
+#include "fs/ntfs/ntfs_stream_reader.h"
+#include "fs/ntfs/ntfs_lznt1.h"
+#include "fs/ntfs/ntfs_record.h"
+#include "fs/ntfs/ntfs_runlist.h"
 
 using namespace kestrel;
 

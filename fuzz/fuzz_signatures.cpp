@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engines/signatures.h"
+#include "carve/signatures.h"
 #include "storage/sector_device.h"
 
 using namespace kestrel;

@@ -8,7 +8,7 @@
 #include <random>
 #include <gtest/gtest.h>
 
-#include "engines/scan_log_paths.h"
+#include "catalogue/scan_log_paths.h"
 #include "platform/error_codes.h"
 #include "support/test_support.h"
 

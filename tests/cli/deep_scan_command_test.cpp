@@ -5,7 +5,7 @@
 #include <set>
 #include <sstream>
 
-#include "engines/scan_log_paths.h"
+#include "catalogue/scan_log_paths.h"
 #include "support/test_support.h"
 
 namespace kestrel {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "engines/deep_engine_support.h"
+#include "engines/common/store_support.h"
 #include "platform/error_codes.h"
 #include "support/test_support.h"
 

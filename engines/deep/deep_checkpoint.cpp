@@ -1,0 +1,95 @@
+// Saved points of a deep pass, so that a scan that was killed (a crash, a
+// power cut, a hung disk the user had to kill) resumes from its last point.
+// Two files take turns: each holds a position, the record count of every
+// member's store at that position and the members' state. The history entry
+// is written last and names which of the two is in force; the other one may
+// be rewritten meanwhile. Records a store gained after the point are dropped
+// on resume, since the pass finds them again.
+#include "engines/deep/deep_recovery.h"
+#include "platform/error_codes.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr uint32_t kCheckpointMagic = 0x5043444B;  // "KDCP"
+constexpr uint32_t kCheckpointVersion = 1;
+constexpr const char* kCheckpointFiles[2] = {"DeepCheckpoint0", "DeepCheckpoint1"};
+
+void PutState(deep::StateWriter& writer, const ScanResumeState& state) {
+  writer.U64(state.rangeStart);
+  writer.U64(state.rangeLength);
+  writer.U64(state.rangePosition);
+  writer.U64(state.sectorsDone);
+  writer.U64(state.filesFound);
+}
+
+ScanResumeState GetState(deep::StateReader& reader) {
+  ScanResumeState state;
+  state.rangeStart = reader.U64();
+  state.rangeLength = reader.U64();
+  state.rangePosition = reader.U64();
+  state.sectorsDone = reader.U64();
+  state.filesFound = reader.U64();
+  return state;
+}
+
+uint64_t Records(ScanLog* log) { return log ? log->TotalRecords() : 0; }
+
+}  // namespace
+
+int CProfessionalRecovery::WriteCheckpoint(ScanResumeState state, const deep::StateWriter& fatState,
+                                           const deep::StateWriter& ntfsState) {
+  for (ScanLog* log : {fat_.log(), ntfs_.log(), carver_.log()}) {
+    if (!log) continue;
+    if (int error = log->SaveIndex(); error != kSuccess) return error;
+  }
+  state.filesFound = FoundNow();
+  deep::StateWriter writer;
+  writer.U32(kCheckpointMagic);
+  writer.U32(kCheckpointVersion);
+  uint64_t generation = checkpointGeneration_ + 1;
+  writer.U64(generation);
+  PutState(writer, state);
+  writer.U64(Records(fat_.log()));
+  writer.U64(Records(ntfs_.log()));
+  writer.U64(Records(carver_.log()));
+  writer.Section(fatState);
+  writer.Section(ntfsState);
+  // A failed write leaves the history at the previous point, whose file is untouched.
+  if (int error = writer.Save(scanFolder_ / kCheckpointFiles[generation % 2]); error != kSuccess) return error;
+  checkpointGeneration_ = generation;
+  ++checkpointsWritten_;
+  RecordState(state, scanFolder_);
+  return kSuccess;
+}
+
+bool CProfessionalRecovery::LoadCheckpoint(const std::filesystem::path& folder, const ScanResumeState& wanted,
+                                           SavedPoint& out) {
+  bool found = false;
+  uint64_t newest = 0;
+  for (const char* name : kCheckpointFiles) {
+    deep::StateReader reader;
+    if (reader.Load(folder / name) != kSuccess) continue;
+    if (reader.U32() != kCheckpointMagic || reader.U32() != kCheckpointVersion) continue;
+    uint64_t generation = reader.U64();
+    newest = std::max(newest, generation);
+    ScanResumeState state = GetState(reader);
+    SavedPoint point;
+    point.generation = generation;
+    point.fatRecords = reader.U64();
+    point.ntfsRecords = reader.U64();
+    point.carvedRecords = reader.U64();
+    reader.Section(point.fat);
+    reader.Section(point.ntfs);
+    if (!reader.ok() || !(state == wanted)) continue;
+    if (found && generation < out.generation) continue;
+    out = std::move(point);
+    found = true;
+  }
+  // The next point goes into the file not in force.
+  checkpointGeneration_ = found ? out.generation : newest;
+  return found;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,399 @@
+// The deep-scan composite: opening the members, routing per-record slots by
+// engineKind, the scan's outline (fast pass, members' stores, the pass, the
+// finish, the saved state) and the merged, de-duplicated search.
+#include "engines/deep/deep_recovery.h"
+
+#include <algorithm>
+#include <map>
+
+#include "catalogue/categories.h"
+#include "catalogue/scan_log.h"
+#include "catalogue/scan_log_paths.h"
+#include "platform/error_codes.h"
+#include "engines/engine_factory.h"
+
+namespace kestrel {
+
+CProfessionalRecovery::CProfessionalRecovery() = default;
+
+CProfessionalRecovery::~CProfessionalRecovery() {
+  fast_.reset();
+  CloseDevice(device_);
+}
+
+int CProfessionalRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
+  if (opened_) return kSuccess;
+  int error = OpenImageFile(image, device_);
+  if (error != kSuccess) return error;
+  opened_ = true;
+  letter_ = letter;
+  sectorBytes_ = 512;
+  driveNumber_ = 128;
+  firstSector_ = 0;
+  sectorCount_ = device_.totalSectors;
+  std::error_code ec;
+  imagePath_ = std::filesystem::absolute(image, ec);
+  if (ec) imagePath_ = image;
+  savedFound_ = ScanHistory::Process().FindSavedImageScan(imagePath_, saved_) == 1;
+  // A finished scan is recorded with an empty current range: nothing to resume.
+  resume_ = savedFound_ && saved_.resume.rangeLength != 0;
+  fat_.OpenImage(image, letter);
+  int result = ntfs_.OpenImage(image, letter);
+  fast_ = CreateEngineForImage(image, letter, false);
+  return result;
+}
+
+int CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
+                                         uint16_t letter) {
+  if (opened_) return kSuccess;
+  driveNumber_ = driveNumber;
+  firstSector_ = firstSector;
+  sectorCount_ = sectorCount;
+  letter_ = letter;
+  int error = OpenPhysicalDrive(device_, driveNumber);
+  if (error != kSuccess) return error;
+  opened_ = true;
+  sectorBytes_ = QueryBytesPerSector(device_.fd);
+  if (sectorBytes_ <= 0) sectorBytes_ = 512;
+  // A saved scan of a mounted volume is stale once its free space changed;
+  // an unmounted one has no such measure (0 on both sides).
+  if (auto mountPoint = PartitionMountPoint(driveNumber, firstSector); !mountPoint.empty()) {
+    freeBytes_ = VolumeFreeBytes(mountPoint);
+  }
+  savedFound_ =
+      ScanHistory::Process().FindSavedPartitionScan(driveNumber, firstSector, sectorCount, freeBytes_, saved_) == 1;
+  resume_ = savedFound_ && saved_.resume.rangeLength != 0;
+  fat_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
+  int result = ntfs_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
+  fast_ = CreateEngineForPartition(driveNumber, firstSector, sectorCount, letter, false);
+  return result;
+}
+
+void CProfessionalRecovery::DiscardSavedScan() {
+  if (savedFound_) ScanHistory::Process().DeleteSavedScan(saved_.scanFolder);
+  ScanHistory::Process().SaveHistory();
+  savedFound_ = false;
+  resume_ = false;
+}
+
+int CProfessionalRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user,
+                                        int32_t) {
+  progress_ = progress;
+  item_ = item;
+  user_ = user;
+  scale_ = 90;
+  if (fast_) fast_->SetCallbacks(progress, item, user, 9);
+  fat_.SetCallbacks(progress, item, user, 90);
+  ntfs_.SetCallbacks(progress, item, user, 90);
+  carver_.SetCallbacks(progress ? CarverProgressRelay : nullptr, item, this, 90);
+  return kSuccess;
+}
+
+int CProfessionalRecovery::CarverProgressRelay(void* self, int32_t, int32_t, int32_t, uint64_t, uint64_t,
+                                               uint64_t found, int32_t) {
+  auto* deep = static_cast<CProfessionalRecovery*>(self);
+  if (!deep->progress_) return 0;
+  return deep->progress_(deep->user_, deep->lastProgress_, deep->scale_, deep->remainingSeconds_, deep->lastDone_,
+                         deep->passTotal_, found, 0);
+}
+
+ScanSourceIdentity CProfessionalRecovery::Identity() const {
+  ScanSourceIdentity identity;
+  identity.driveNumber = driveNumber_;
+  identity.firstSector = firstSector_;
+  identity.sectorCount = sectorCount_;
+  identity.freeBytes = freeBytes_;
+  identity.imagePath = imagePath_;
+  return identity;
+}
+
+void CProfessionalRecovery::RecordState(const ScanResumeState& state, const std::filesystem::path& folder) {
+  ScanHistory::Process().RecordScanProgress(Identity(), state, folder);
+}
+
+uint64_t CProfessionalRecovery::FoundNow() {
+  return GetFoundCount() + foundBase_;
+}
+
+int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
+  if (!opened_) return kErrInvalidParameter;
+  ScanHistory& history = ScanHistory::Process();
+  bool resuming = resume_;
+  lastScanSaved_ = false;
+  if (!resuming) {
+    // A finished earlier scan of this source is replaced by this one.
+    if (savedFound_) history.DeleteSavedScan(saved_.scanFolder);
+    savedFound_ = false;
+    history.StartNewScanFolder();
+  }
+  std::filesystem::path folder = history.CurrentScanFolder();
+  scanFolder_ = folder;
+  checkpointGeneration_ = 0;
+
+  // 1. The fast pass, and which sectors the deep pass needs.
+  useFreeExtents_ = false;
+  if (fast_) {
+    fast_->SetCallbacks(progress_, nullptr, user_, 9);
+    if (fast_->BuildClusterMap() == kSuccess) {
+      uint64_t start = 0, length = 0;
+      // An engine without a map of used clusters (the ext placeholder) answers 0 here.
+      useFreeExtents_ = fast_->NextFreeExtent(start, length) == 1;
+    }
+    std::optional<std::string> fastStore;
+    std::string name;
+    if (resuming && FindStoreByPrefix(kFastStorePrefix, name, folder)) fastStore = name;
+    int answer = fast_->Scan(fastStore);
+    fast_->SetCallbacks(nullptr, item_, user_, 100);
+    if (answer < 0) {  // the progress callback stopped the fast pass
+      if (!resuming) {
+        history.DeleteSavedScan(folder);
+        history.SaveHistory();
+      }
+      return answer;
+    }
+  }
+
+  // 2. The members' stores: the saved ones when resuming, else new ones.
+  std::string fatStore, ntfsStore, carveStore;
+  bool haveFat = resuming && FindStoreByPrefix(kProFatStorePrefix, fatStore, folder);
+  bool haveNtfs = resuming && FindStoreByPrefix(kProNtfsStorePrefix, ntfsStore, folder);
+  bool haveCarve = resuming && FindStoreByPrefix(kFileTypeStorePrefix, carveStore, folder);
+  // The saved point the history names: the stores go back to their size at
+  // it and the members get back their state.
+  SavedPoint point;
+  bool atPoint = resuming && LoadCheckpoint(folder, saved_.resume, point);
+  std::optional<deep::MemberResume> fatResume, ntfsResume;
+  if (haveFat) fatResume = deep::MemberResume{fatStore, std::nullopt, nullptr};
+  if (haveNtfs) ntfsResume = deep::MemberResume{ntfsStore, std::nullopt, nullptr};
+  if (atPoint) {
+    if (fatResume) *fatResume = {fatStore, point.fatRecords, &point.fat};
+    if (ntfsResume) *ntfsResume = {ntfsStore, point.ntfsRecords, &point.ntfs};
+  }
+  int error = fat_.BeginScan(fatResume);
+  if (error == kSuccess) error = ntfs_.BeginScan(ntfsResume);
+  if (error == kSuccess) {
+    if (imagePath_.empty()) {
+      error = haveCarve ? carver_.OpenPartitionWithStore(driveNumber_, firstSector_, sectorCount_, letter_, carveStore)
+                        : carver_.OpenPartition(driveNumber_, firstSector_, sectorCount_, letter_);
+    } else {
+      error = haveCarve ? carver_.OpenImageWithStore(imagePath_, letter_, carveStore)
+                        : carver_.OpenImage(imagePath_, letter_);
+    }
+    if (error == kSuccess && haveCarve && atPoint) error = carver_.log()->DiscardRecordsAfter(point.carvedRecords);
+  }
+  if (error != kSuccess) return error;
+  carver_.SetCallbacks(progress_ ? CarverProgressRelay : nullptr, item_, this, 90);
+  fat_.ReadBootSector();
+
+  // 3. The ranges of the pass.
+  std::vector<ScanRange> ranges;
+  if (useFreeExtents_) {
+    uint64_t start = 0;
+    for (;;) {
+      uint64_t from = start, length = 0;
+      if (fast_->NextFreeExtent(from, length) != 1 || length == 0) break;
+      if (from < start) break;  // a map that goes backwards would loop
+      ranges.push_back({from, length});
+      start = from + length;
+    }
+  } else {
+    ranges.push_back({0, sectorCount_});
+  }
+  passTotal_ = 0;
+  for (const ScanRange& r : ranges) passTotal_ += r.length;
+
+  size_t firstRange = 0;
+  uint64_t firstPosition = 0;
+  ScanResumeState state;
+  foundBase_ = 0;
+  if (resuming) {
+    const ScanResumeState& saved = saved_.resume;
+    while (firstRange < ranges.size() && ranges[firstRange].start + ranges[firstRange].length <= saved.rangeStart) {
+      ++firstRange;
+    }
+    if (firstRange < ranges.size() && ranges[firstRange].start == saved.rangeStart) {
+      firstPosition = std::min(saved.rangePosition, ranges[firstRange].length);
+    }
+    state.sectorsDone = saved.sectorsDone;
+    foundBase_ = saved.filesFound;
+  }
+  resume_ = false;
+
+  // 4. The pass, then the members' finish (also after a cancel, so that
+  // what was found so far has its folders).
+  int answer = RunPass(ranges, firstRange, firstPosition, state);
+  // A cancelled scan resumes with what the members had learnt, but without
+  // what the finish below writes out now. Until the point after the finish is
+  // saved, the history still names the last one taken during the pass.
+  deep::StateWriter fatState, ntfsState;
+  if (answer != kSuccess) {
+    fat_.SaveState(fatState, false);
+    ntfs_.SaveState(ntfsState, false);
+  }
+  fat_.FinishScan();
+  ntfs_.FinishScan();
+  if (fat_.log()) fat_.log()->SaveIndex();
+  if (ntfs_.log()) ntfs_.log()->SaveIndex();
+  if (carver_.log()) carver_.log()->SaveIndex();
+  if (answer == kSuccess && progress_) progress_(user_, 100, 100, 0, 0, 0, 0, 0);
+
+  // 5. What a later run needs to resume this one, or to know it finished.
+  if (answer != kSuccess) {
+    // When the point cannot be written, an earlier one stays in force (the
+    // stores go back to it on resume); with none, the position alone is kept.
+    if (WriteCheckpoint(state, fatState, ntfsState) != kSuccess && checkpointGeneration_ == 0) {
+      state.filesFound = FoundNow();
+      RecordState(state, folder);
+    }
+  } else {
+    state.filesFound = FoundNow();
+    state.rangeStart = 0;
+    state.rangeLength = 0;
+    state.rangePosition = 0;
+    RecordState(state, folder);
+  }
+  lastScanSaved_ = answer != kSuccess;
+  return answer;
+}
+
+IFileRecoveryParse* CProfessionalRecovery::EngineFor(uint32_t engineKind) {
+  switch (static_cast<EngineKind>(engineKind)) {
+    case EngineKind::kFastNtfs:
+    case EngineKind::kFastFat: return fast_.get();
+    case EngineKind::kDeepNtfs: return &ntfs_;
+    case EngineKind::kDeepFat: return &fat_;
+    case EngineKind::kCarving: return &carver_;
+  }
+  return nullptr;
+}
+
+int CProfessionalRecovery::ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
+  if (dir) {
+    if (dir->engineKind == uint32_t(EngineKind::kCarving)) return kSuccess;
+    IFileRecoveryParse* engine = EngineFor(dir->engineKind);
+    int error = engine ? engine->ListChildren(dir, level, out) : kSuccess;
+    SortFoundRecords(out);
+    return error;
+  }
+  if (level != 0) return kErrInvalidParameter;
+  int error = kSuccess;
+  for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
+                                     static_cast<IFileRecoveryParse*>(&ntfs_), static_cast<IFileRecoveryParse*>(&carver_)}) {
+    if (!engine) continue;
+    std::vector<FoundFileRecord> part;
+    int e = engine->ListChildren(nullptr, 0, part);
+    if (e != kSuccess && error == kSuccess) error = e;
+    out.insert(out.end(), part.begin(), part.end());
+  }
+  SortFoundRecords(out);
+  return error;
+}
+
+int CProfessionalRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
+  count = 0;
+  if (dir) {
+    if (dir->engineKind == uint32_t(EngineKind::kCarving)) return kSuccess;
+    IFileRecoveryParse* engine = EngineFor(dir->engineKind);
+    return engine ? engine->CountFiles(dir, level, count) : kSuccess;
+  }
+  if (level != 0) return kErrInvalidParameter;
+  for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
+                                     static_cast<IFileRecoveryParse*>(&ntfs_), static_cast<IFileRecoveryParse*>(&carver_)}) {
+    if (!engine) continue;
+    int64_t part = 0;
+    engine->CountFiles(nullptr, 0, part);
+    count += part;
+  }
+  return kSuccess;
+}
+
+uint64_t CProfessionalRecovery::GetFoundCount() {
+  uint64_t total = fat_.GetFoundCount() + ntfs_.GetFoundCount() + carver_.GetFoundCount();
+  if (fast_) total += fast_->GetFoundCount();
+  return total;
+}
+
+int CProfessionalRecovery::GetItemPath(const FoundFileRecord* record, std::string& out) {
+  out.clear();
+  if (!record) return kErrInvalidParameter;
+  if (record->engineKind == uint32_t(EngineKind::kCarving)) return kSuccess;
+  IFileRecoveryParse* engine = EngineFor(record->engineKind);
+  return engine ? engine->GetItemPath(record, out) : kSuccess;
+}
+
+int CProfessionalRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
+                                       int32_t rootDepth) {
+  if (!record) return kErrInvalidParameter;
+  IFileRecoveryParse* engine = EngineFor(record->engineKind);
+  if (!engine) return kSuccess;
+  engine->SetCallbacks(nullptr, item_, user_, 100);
+  return engine->RecoverItem(record, destination, rootDepth);
+}
+
+int CProfessionalRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
+                                          std::vector<uint8_t>& buffer, uint32_t& bufferSize,
+                                          PreviewProgressCallback callback, void* user) {
+  if (!record) return kErrInvalidParameter;
+  IFileRecoveryParse* engine = EngineFor(record->engineKind);
+  if (!engine) return kSuccess;
+  return engine->ExtractPreview(record, tempPath, buffer, bufferSize, callback, user);
+}
+
+int CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
+  searchCallback_ = callback;
+  searchUser_ = user;
+  if (fast_) fast_->SetSearchCallback(callback, user);
+  fat_.SetSearchCallback(callback, user);
+  ntfs_.SetSearchCallback(callback, user);
+  carver_.SetSearchCallback(callback, user);
+  return kSuccess;
+}
+
+// Files found through the file system and carved again from the same sector
+// are listed once: the named copy wins over the carved one.
+int CProfessionalRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
+  int done = 0;
+  for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
+                                     static_cast<IFileRecoveryParse*>(&ntfs_)}) {
+    if (!engine) continue;
+    int r = engine->SearchByExtension(extensions, out);
+    if (r == kCancelled) return r;
+    if (r == 1) done = 1;
+  }
+  std::map<uint64_t, std::string> starts;
+  std::vector<NtfsRun> runs;
+  for (const FoundFileRecord& r : out) {
+    if (r.IsDirectory()) continue;
+    uint64_t start = 0;
+    if (r.engineKind == uint32_t(EngineKind::kFastNtfs) || r.engineKind == uint32_t(EngineKind::kDeepNtfs)) {
+      if (ntfs_.RunListAt(r.entrySector, runs) != kSuccess || runs.empty() || runs[0].sparse || r.clusterBytes <= 0) {
+        continue;
+      }
+      start = runs[0].lcn * uint64_t(r.clusterBytes) / uint64_t(sectorBytes_) + r.partitionStart;
+    } else if (r.engineKind == uint32_t(EngineKind::kFastFat) || r.engineKind == uint32_t(EngineKind::kDeepFat)) {
+      if (r.clusterBytes <= 0) continue;
+      uint64_t spc = uint64_t(r.clusterBytes) / uint64_t(sectorBytes_);
+      start = r.itemKey >= 2 ? r.partitionStart + r.dataStart + (r.itemKey - 2) * spc
+                             : r.partitionStart + r.dataStart - std::min<uint64_t>(32, r.dataStart);
+    } else {
+      continue;
+    }
+    starts.emplace(start, ExtensionOf(r.Name()));
+  }
+  std::vector<FoundFileRecord> carved;
+  int r = carver_.SearchByExtension(extensions, carved);
+  if (r == kCancelled) return r;
+  if (r == 1) done = 1;
+  for (const FoundFileRecord& c : carved) {
+    auto hit = starts.find(c.entrySector);
+    if (hit != starts.end()) {
+      std::string ext = ExtensionOf(c.Name());
+      if (ext == hit->second || (hit->second == "thm" && ext == "jpg")) continue;
+    }
+    out.push_back(c);
+  }
+  SortFoundRecords(out);
+  return done;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,235 @@
+#include "engines/deep/file_type_recovery.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "engines/common/store_support.h"
+#include "engines/common/preview_file.h"
+#include "catalogue/scan_log_paths.h"
+#include "platform/error_codes.h"
+
+namespace kestrel {
+
+namespace {
+
+// Types sized from a header field: the header is not trusted to cover what
+// follows, so the pass goes on with the next sector. (Codes 0, 2, 3, 5, 33 and
+// 45 have no size rule and never get here.)
+bool SizedFromHeader(int32_t code) {
+  switch (code) {
+    case 21: case 22: case 24: case 26: case 29: case 46:
+    case 0: case 2: case 3: case 5: case 33: case 45:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+CFileTypeRecovery::CFileTypeRecovery() : deep::StoreMember(100) {}
+
+CFileTypeRecovery::~CFileTypeRecovery() { CloseDevice(device_); }
+
+int CFileTypeRecovery::OpenStore(const std::string& name, bool fresh) {
+  log_ = std::make_unique<ScanLog>();
+  return fresh ? deep::OpenNewStore(*log_, name) : log_->Open(name);
+}
+
+int CFileTypeRecovery::OpenImageSource(const std::filesystem::path& image, uint16_t letter) {
+  log_.reset();
+  CloseDevice(device_);
+  letter_ = letter;
+  firstSector_ = 0;
+  sectorCount_ = 0;
+  sectorBytes_ = kImageSectorBytes;
+  return OpenImageFile(image, device_);
+}
+
+int CFileTypeRecovery::OpenPartitionSource(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
+                                           uint16_t letter) {
+  log_.reset();
+  CloseDevice(device_);
+  letter_ = letter;
+  firstSector_ = firstSector;
+  sectorCount_ = sectorCount;
+  int error = OpenPhysicalDrive(device_, driveNumber);
+  sectorBytes_ = device_.IsOpen() ? QueryBytesPerSector(device_.fd) : 512;
+  return error;
+}
+
+int CFileTypeRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
+  int error = OpenImageSource(image, letter);
+  int storeError = OpenStore(FileTypeStoreName(0, LocalTimeNow()), true);
+  return error != kSuccess ? error : storeError;
+}
+
+int CFileTypeRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
+                                     uint16_t letter) {
+  int error = OpenPartitionSource(driveNumber, firstSector, sectorCount, letter);
+  int storeError = OpenStore(FileTypeStoreName(static_cast<int64_t>(firstSector), LocalTimeNow()), true);
+  return error != kSuccess ? error : storeError;
+}
+
+int CFileTypeRecovery::OpenImageWithStore(const std::filesystem::path& image, uint16_t letter,
+                                          const std::string& storeName) {
+  int error = OpenImageSource(image, letter);
+  int storeError = OpenStore(storeName);
+  return error != kSuccess ? error : storeError;
+}
+
+int CFileTypeRecovery::OpenPartitionWithStore(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
+                                              uint16_t letter, const std::string& storeName) {
+  int error = OpenPartitionSource(driveNumber, firstSector, sectorCount, letter);
+  int storeError = OpenStore(storeName);
+  return error != kSuccess ? error : storeError;
+}
+
+int CFileTypeRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user,
+                                    int32_t scale) {
+  deep::StoreMember::SetCallbacks(progress, item, user, scale);
+  // The size rules report progress while they walk.
+  context_.progress = progress;
+  context_.user = user;
+  context_.scale = scale;
+  return 0;
+}
+
+int CFileTypeRecovery::ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
+  if (!log_) return 0;
+  log_->SaveIndex();
+  if (dir != nullptr || level != 0) return 0;
+  return log_->ListFolder(0, out);
+}
+
+int CFileTypeRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
+  count = 0;
+  if (!log_) return 0;
+  log_->SaveIndex();
+  if (dir != nullptr || level != 0) return 0;
+  return log_->CountFilesUnder(0, count);
+}
+
+int CFileTypeRecovery::CarveSector(int32_t sectorBytes, const uint8_t* data, uint32_t length, uint64_t hitSector,
+                                   uint64_t scanPosition, uint64_t scanTotal, int32_t remaining, SectorDevice& reader,
+                                   uint64_t& step, uint64_t& found) {
+  step = 1;
+  if (sectorBytes <= 0 || data == nullptr || length == 0) return kErrInvalidParameter;
+  sectorBytes_ = sectorBytes;
+  // A partition's sizes stop at its end; an image's at the device's.
+  uint64_t endByte = sectorCount_ ? (firstSector_ + sectorCount_) * static_cast<uint64_t>(sectorBytes) : 0;
+  SignatureSource source{&reader, sectorBytes, endByte};
+  CarveProgress progress{scanPosition, scanTotal, found, remaining};
+  IdentifyResult result;
+  int answer = IdentifyAndSize(context_, source, ByteView(data, length), hitSector, progress, result);
+  if (answer != kSuccess) return answer;
+  if (!log_) return kErrInvalidParameter;
+
+  FoundFileRecord record;
+  record.driveLetter = letter_;
+  record.engineKind = static_cast<uint32_t>(EngineKind::kCarving);
+  record.contentValid = 1;
+  record.clusterBytes = -1;
+  record.size = result.size;
+  record.entrySector = hitSector;
+  record.SetName(result.name);
+  if (int error = log_->AppendRecord(record); error != kSuccess) return error;
+  log_->LinkChild(0, record.recordIndex);
+
+  if (!SizedFromHeader(result.code)) {
+    uint64_t sectors = (result.size + static_cast<uint64_t>(sectorBytes) - 1) / static_cast<uint64_t>(sectorBytes);
+    step = std::max<uint64_t>(1, sectors);
+  }
+  ++found;
+  return kSuccess;
+}
+
+template <typename Sink, typename Progress>
+int CFileTypeRecovery::CopyRecord(const FoundFileRecord& record, Sink& sink, Progress progress) {
+  const uint64_t sectorBytes = static_cast<uint64_t>(std::max(sectorBytes_, 1));
+  const uint64_t size = record.size;
+  uint64_t sectorsLeft = (size + sectorBytes - 1) / sectorBytes;
+  uint64_t sector = record.entrySector;
+  uint64_t done = 0;
+  std::vector<uint8_t> piece(kMaxReadPiece);
+  const uint64_t perPiece = std::max<uint64_t>(1, kMaxReadPiece / sectorBytes);
+  while (sectorsLeft > 0 && done < size) {
+    uint64_t count = std::min(perPiece, sectorsLeft);
+    int32_t sectorsRead = 0;
+    int error = ReadSectors(static_cast<int32_t>(count), device_, piece.data(), sector, static_cast<int32_t>(sectorBytes),
+                            &sectorsRead);
+    uint64_t got = error == kSuccess ? count : (error == kErrReadFault ? static_cast<uint64_t>(sectorsRead) : 0);
+    uint64_t bytes = std::min(got * sectorBytes, size - done);
+    if (bytes > 0) {
+      if (int writeError = sink.Write(piece.data(), bytes); writeError != kSuccess) return writeError;
+      done += bytes;
+    }
+    if (error != kSuccess) return kErrReadFault;
+    sector += count;
+    sectorsLeft -= count;
+    if (int answer = progress(done); answer != 0) return answer;
+    if (sink.full()) break;
+  }
+  return kSuccess;
+}
+
+int CFileTypeRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t) {
+  if (record == nullptr) return kErrInvalidParameter;
+  if (int error = deep::CreateParentFolders(destination); error != kSuccess) return error;
+  deep::DataSink sink;
+  int error = sink.OpenFile(destination);  // truncates an older, longer file
+  if (error == kSuccess) {
+    const uint64_t size = record->size;
+    error = CopyRecord(*record, sink, [&](uint64_t done) {
+      if (item_ == nullptr || size == 0) return 0;
+      return item_(user_, static_cast<int32_t>(done * 100 / size), 100, 0, destination);
+    });
+    if (error == kSuccess && size == 0 && item_ != nullptr) error = item_(user_, 100, 100, 0, destination);
+  }
+  sink.CloseFile();
+  if (error > 0 && item_ != nullptr) item_(user_, 100, 100, error, destination);
+  return error;
+}
+
+int CFileTypeRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
+                                      std::vector<uint8_t>& buffer, uint32_t& bufferSize,
+                                      PreviewProgressCallback callback, void* user) {
+  uint32_t capacity = bufferSize;
+  bufferSize = 0;
+  if (record == nullptr) return kErrInvalidParameter;
+  const char* previewName = PreviewFileName(record->Name());
+  const bool toFile = previewName != nullptr;
+  deep::DataSink sink;
+  int error = kSuccess;
+  bool fileOpened = false;
+  if (toFile) {
+    int fd = -1;
+    error = OpenPreviewFile(previewName, tempPath, fd);
+    if (error == kSuccess) {
+      sink.UseFile(fd);
+      fileOpened = true;
+    }
+  } else {
+    sink.UseBuffer(&buffer, capacity);
+  }
+  if (error == kSuccess) {
+    const uint64_t size = record->size;
+    error = CopyRecord(*record, sink, [&](uint64_t done) {
+      if (callback == nullptr || size == 0) return 0;
+      return callback(user, static_cast<int32_t>(done * 100 / size), 0);
+    });
+  }
+  sink.CloseFile();
+  if (!toFile) bufferSize = static_cast<uint32_t>(sink.written());
+  if (error != kSuccess) {
+    if (error > 0 && callback != nullptr) callback(user, 100, error);
+    // tempPath is only ours once the preview file was opened.
+    if (fileOpened) {
+      std::error_code ec;
+      std::filesystem::remove(tempPath, ec);
+    }
+  }
+  return error;
+}
+
+}  // namespace kestrel

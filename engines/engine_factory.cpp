@@ -1,0 +1,75 @@
+#include "engines/engine_factory.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "engines/fast/fast_ext_recovery.h"
+#include "engines/deep/deep_recovery.h"
+#include "engines/fast/fast_fat_recovery.h"
+#include "engines/fast/fast_ntfs_recovery.h"
+#include "platform/error_codes.h"
+#include "platform/file_io.h"
+#include "storage/sector_device.h"
+
+namespace kestrel {
+
+namespace {
+
+int ReadProbeAt(int fd, uint64_t offset, std::vector<uint8_t>& probe) {
+  probe.assign(kProbeBytes, 0);
+  size_t got = 0;
+  if (int error = PreadAll(fd, probe.data(), kProbeBytes, offset, got); error != kSuccess) return error;
+  return got == kProbeBytes ? kSuccess : kErrHandleEof;
+}
+
+}  // namespace
+
+int ReadImageProbe(const std::filesystem::path& image, std::vector<uint8_t>& probe) {
+  SectorDevice device;
+  int error = OpenImageFile(image, device);
+  if (error != kSuccess) return error;
+  return ReadProbeAt(device.fd, 0, probe);
+}
+
+int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, std::vector<uint8_t>& probe) {
+  int fd = OpenDriveHandle(driveNumber);
+  if (fd < 0) return LastError();
+  uint64_t offset = firstSector * uint64_t(QueryBytesPerSector(fd));
+  int error = ReadProbeAt(fd, offset, probe);
+  ::close(fd);
+  return error;
+}
+
+std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, bool deep) {
+  // Every deep scan gets the composite, whatever the volume holds (an
+  // unformatted, damaged or encrypted one included).
+  if (deep) return std::make_unique<CProfessionalRecovery>();
+  switch (kind) {
+    case FileSystemKind::kNtfs: return std::make_unique<CFastNtfsRecovery>();
+    case FileSystemKind::kFat: return std::make_unique<CFastFatRecovery>();
+    case FileSystemKind::kExt: return std::make_unique<CFastExtRecovery>();
+    case FileSystemKind::kUnrecognised: break;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<IFileRecoveryParse> CreateEngineForPartition(int32_t driveNumber, uint64_t firstSector,
+                                                             uint64_t sectorCount, uint16_t letter, bool deep) {
+  FlushVolume(driveNumber, firstSector);
+  std::vector<uint8_t> probe;
+  if (ReadPartitionProbe(driveNumber, firstSector, probe) != kSuccess) return nullptr;
+  auto engine = CreateEngineForKind(ClassifyVolume(ByteView(probe)), deep);
+  if (engine) engine->OpenPartition(driveNumber, firstSector, sectorCount, letter);
+  return engine;
+}
+
+std::unique_ptr<IFileRecoveryParse> CreateEngineForImage(const std::filesystem::path& image, uint16_t letter,
+                                                         bool deep) {
+  std::vector<uint8_t> probe;
+  if (ReadImageProbe(image, probe) != kSuccess) return nullptr;
+  auto engine = CreateEngineForKind(ClassifyVolume(ByteView(probe)), deep);
+  if (engine) engine->OpenImage(image, letter);
+  return engine;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,31 @@
+// Reads the first 16 KiB of a source, decides what file system it holds and
+// creates the engine that fits: a fast engine per file system, the deep
+// composite for every deep scan.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "engines/file_recovery_parse.h"
+#include "fs/volume_probe.h"
+
+namespace kestrel {
+
+// The first 16 KiB of a source. 38 when the source is shorter than that.
+int ReadImageProbe(const std::filesystem::path& image, std::vector<uint8_t>& probe);
+int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, std::vector<uint8_t>& probe);
+
+// The engine for a classified volume; null for an unrecognised one on a fast scan.
+std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, bool deep);
+
+// Null when the source cannot be opened or probed, or (fast scans) holds no
+// file system we parse. The engine is returned opened even if its open failed;
+// its scan then meets the failure.
+std::unique_ptr<IFileRecoveryParse> CreateEngineForPartition(int32_t driveNumber, uint64_t firstSector,
+                                                             uint64_t sectorCount, uint16_t letter, bool deep);
+std::unique_ptr<IFileRecoveryParse> CreateEngineForImage(const std::filesystem::path& image, uint16_t letter,
+                                                         bool deep);
+
+}  // namespace kestrel

@@ -1,0 +1,148 @@
+// The quick NTFS engine: reads the MFT in chunks of 1,024 records, lists every
+// deleted file record with its best name and its folder path (folders whose
+// records were reused become "LostFolder<n>" in the root), and reads file
+// data back from the record: resident bytes, runs, sparse holes, LZNT1
+// compression. Also maps used clusters from $Bitmap for the deep scan.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "catalogue/scan_log.h"
+#include "engines/common/fast_scan_store.h"
+#include "engines/file_recovery_parse.h"
+#include "engines/found_item_details.h"
+#include "fs/ntfs/ntfs_attributes.h"
+#include "fs/ntfs/ntfs_boot.h"
+#include "fs/ntfs/ntfs_stream_reader.h"
+#include "carve/signatures.h"
+#include "storage/sector_device.h"
+
+namespace kestrel {
+
+inline constexpr uint32_t kNtfsRecordsPerChunk = 1024;
+
+class CFastNtfsRecovery final : public IFileRecoveryParse,
+                                public IFoundItemDetails,
+                                private INtfsRecordSource,
+                                private INtfsClusterReader {
+ public:
+  CFastNtfsRecovery();
+  ~CFastNtfsRecovery() override;
+
+  int OpenImage(const std::filesystem::path& image, uint16_t letter) override;
+  int OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter) override;
+  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
+  int Scan(const std::optional<std::string>& storeName) override;
+  int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
+  int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
+  uint64_t GetFoundCount() override;
+  int GetItemPath(const FoundFileRecord* record, std::string& out) override;
+  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
+  int NextFreeExtent(uint64_t& start, uint64_t& length) override;
+  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
+  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
+  int BuildClusterMap() override;
+  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
+                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
+
+  uint32_t ItemFlags(const FoundFileRecord& record) override;
+
+  const NtfsGeometry& geometry() const { return geometry_; }
+  const std::vector<NtfsRun>& mftRuns() const { return mftRuns_; }
+  uint64_t mftRecordCount() const { return mftRecords_; }
+  // Records looked at by the last scan (for throughput figures).
+  uint64_t recordsParsed() const { return recordsParsed_; }
+  // The store of the last scan (null before one).
+  ScanLog* log() { return store_.log(); }
+
+ private:
+  // One folder met as the parent of a deleted file.
+  struct FolderNode {
+    bool lost = false;
+    uint32_t depth = 0;      // 1 for folders directly in the root and for lost folders
+    uint64_t parent = 0;
+    uint16_t parentSequence = 0;
+    NtfsFileName name;
+    uint64_t entrySector = 0;
+  };
+  struct ParsedRecord;
+
+  // Nothing may throw across the engine interface: a failed allocation ends
+  // the operation with error 8.
+  template <typename F>
+  static int Guarded(F&& body) noexcept {
+    try {
+      return body();
+    } catch (const std::bad_alloc&) {
+      return 8;
+    } catch (...) {
+      return 31;
+    }
+  }
+  int ScanUnguarded(const std::optional<std::string>& storeName);
+  int RecoverUnguarded(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth);
+  int PreviewUnguarded(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
+                       uint32_t& bufferSize, PreviewProgressCallback callback, void* user);
+  int BuildClusterMapUnguarded();
+  int OpenGeometry();
+  void LoadMftRuns();
+  int ReadVolume(uint64_t offset, size_t count, uint8_t* out);
+  bool RecordOffset(uint64_t number, uint64_t& offset) const;
+  uint64_t SectorOf(uint64_t volumeOffset) const;
+  uint64_t VolumeOffsetOf(const FoundFileRecord& record) const;
+  NtfsRecordStatus LoadRecord(uint64_t volumeOffset, std::vector<uint8_t>& record, NtfsRecordHeader& header);
+
+  // INtfsRecordSource
+  bool ReadRecord(uint64_t number, std::vector<uint8_t>& record) override;
+  bool ReadRunBytes(const std::vector<NtfsRun>& runs, uint64_t byteCount, std::vector<uint8_t>& out) override;
+  uint64_t ClusterCount() const override;
+  // INtfsClusterReader
+  int ReadClusters(uint64_t lcn, uint32_t count, uint8_t* out) override;
+
+  // Scan
+  int ScanMft();
+  void ParseDeletedRecord(uint64_t number, std::span<uint8_t> bytes, uint64_t volumeOffset);
+  uint32_t FolderDepth(uint64_t folder, uint16_t sequence);
+  void LoadFolder(uint64_t number, uint16_t sequence, FolderNode& node);
+  void AppendFolderRecords();
+  int ContentCheck(const std::string& name, const NtfsStream& data, uint64_t recordSector);
+  int Report(int32_t progress, int32_t remaining);
+
+  // Reading data back
+  int FindData(const FoundFileRecord& record, NtfsStream& stream);
+  int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
+  int WriteFolder(const FoundFileRecord& record, const std::filesystem::path& destination, int32_t rootDepth);
+
+  SectorDevice device_;
+  bool opened_ = false;
+  uint64_t partitionStart_ = 0;   // in device sectors
+  uint64_t sectorCount_ = 0;
+  uint32_t deviceSectorBytes_ = 512;
+  uint64_t volumeBytes_ = 0;
+  uint16_t letter_ = 0;
+  NtfsGeometry geometry_;
+  uint32_t bytesPerSector_ = 512;
+  std::vector<NtfsRun> mftRuns_;
+  uint64_t mftRecords_ = 0;
+
+  ScanProgressCallback progress_ = nullptr;
+  ItemProgressCallback item_ = nullptr;
+  void* user_ = nullptr;
+  int32_t scale_ = 100;
+
+  FastScanStore store_;
+  std::unordered_map<uint64_t, FolderNode> folders_;
+  std::vector<uint64_t> pendingParents_;  // folders in first-seen order
+  std::vector<uint8_t> chunk_;
+  SignatureScratch scratch_;
+  uint64_t recordsParsed_ = 0;
+
+  std::vector<uint8_t> clusterMap_;
+};
+
+}  // namespace kestrel

@@ -1,0 +1,64 @@
+#include "fs/fat/fat_boot.h"
+
+#include "platform/error_codes.h"
+
+namespace kestrel {
+
+namespace {
+
+bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+}  // namespace
+
+int ParseFatBoot(ByteView boot, FatGeometry& out) {
+  FatGeometry g;
+  g.bytesPerSector = boot.le16(11);
+  g.sectorsPerCluster = boot.u8(13);
+  g.reservedSectors = boot.le16(14);
+  g.fatCount = boot.u8(16);
+  g.rootEntryCount = boot.le16(17);
+  uint32_t total16 = boot.le16(19);
+  uint32_t fat16Size = boot.le16(22);
+  uint32_t total32 = boot.le32(32);
+  if (g.bytesPerSector < 512 || g.bytesPerSector > 4096 || !IsPowerOfTwo(g.bytesPerSector)) {
+    return kErrInvalidParameter;
+  }
+  if (!IsPowerOfTwo(g.sectorsPerCluster) || g.reservedSectors == 0 || g.fatCount == 0) {
+    return kErrInvalidParameter;
+  }
+  bool fat32Bpb = fat16Size == 0;
+  g.fatSectors = fat32Bpb ? boot.le32(36) : fat16Size;
+  g.totalSectors = total32 != 0 ? total32 : total16;
+  if (g.fatSectors == 0 || g.totalSectors == 0) return kErrInvalidParameter;
+  if (fat32Bpb) {
+    g.rootEntryCount = 0;
+    g.rootCluster = boot.le32(44);
+  }
+  // The root region holds rootEntryCount 32-byte entries, rounded up to whole
+  // sectors: 14 sectors on a 1.44 MB floppy, 32 on a usual FAT16 volume.
+  g.rootDirSectors = (g.rootEntryCount * 32 + g.bytesPerSector - 1) / g.bytesPerSector;
+  g.firstDataSector = uint64_t(g.reservedSectors) + uint64_t(g.fatCount) * g.fatSectors + g.rootDirSectors;
+  if (g.firstDataSector >= g.totalSectors) return kErrInvalidParameter;
+  uint64_t clusters = (g.totalSectors - g.firstDataSector) / g.sectorsPerCluster;
+  // The FAT itself bounds the cluster numbers it can describe.
+  if (fat32Bpb) {
+    g.type = FatType::kFat32;
+    uint64_t fitting = uint64_t(g.fatSectors) * g.bytesPerSector / 4;
+    if (fitting < 2) return kErrInvalidParameter;
+    if (clusters > fitting - 2) clusters = fitting - 2;
+    if (clusters > 0x0FFFFFF5) clusters = 0x0FFFFFF5;
+    if (g.rootCluster < 2) return kErrInvalidParameter;
+  } else {
+    g.type = clusters < 4085 ? FatType::kFat12 : FatType::kFat16;
+    uint64_t fatBits = g.type == FatType::kFat12 ? 12 : 16;
+    uint64_t fitting = uint64_t(g.fatSectors) * g.bytesPerSector * 8 / fatBits;
+    if (fitting < 2) return kErrInvalidParameter;
+    if (clusters > fitting - 2) clusters = fitting - 2;
+    if (g.rootEntryCount == 0) return kErrInvalidParameter;
+  }
+  g.clusterCount = static_cast<uint32_t>(clusters);
+  out = g;
+  return kSuccess;
+}
+
+}  // namespace kestrel
