@@ -34,7 +34,7 @@ int IdentifyOne(const std::string& path) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return LastError();
   SectorDevice device;
-  device.fd = fd;  // closed by the device
+  device.Adopt(UniqueFd(fd));
   struct stat st {};
   if (fstat(fd, &st) != 0) return LastError();
   if (S_ISDIR(st.st_mode)) return kErrAccessDenied;

@@ -28,16 +28,14 @@ int ReadImageProbe(const std::filesystem::path& image, std::vector<uint8_t>& pro
   SectorDevice device;
   int error = OpenImageFile(image, device);
   if (error != kSuccess) return error;
-  return ReadProbeAt(device.fd, 0, probe);
+  return ReadProbeAt(device.fd(), 0, probe);
 }
 
 int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, std::vector<uint8_t>& probe) {
-  int fd = OpenDriveHandle(driveNumber);
-  if (fd < 0) return LastError();
-  uint64_t offset = firstSector * uint64_t(QueryBytesPerSector(fd));
-  int error = ReadProbeAt(fd, offset, probe);
-  ::close(fd);
-  return error;
+  UniqueFd fd(OpenDriveHandle(driveNumber));
+  if (!fd.valid()) return LastError();
+  uint64_t offset = firstSector * uint64_t(QueryBytesPerSector(fd.get()));
+  return ReadProbeAt(fd.get(), offset, probe);
 }
 
 std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, bool deep) {

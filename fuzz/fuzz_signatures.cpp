@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   gData = data;
   gSize = size;
   SectorDevice device;
-  device.fd = open("/dev/null", O_RDONLY | O_CLOEXEC);  // closed by the device
+  device.Adopt(UniqueFd(open("/dev/null", O_RDONLY | O_CLOEXEC)));
   device.read = ReadInput;
   device.totalSectors = (size + kImageSectorBytes - 1) / kImageSectorBytes;
 

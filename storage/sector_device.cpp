@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "platform/block_device.h"
 #include "platform/disk_table.h"
@@ -18,22 +19,14 @@
 
 namespace kestrel {
 
-SectorDevice::~SectorDevice() { CloseDevice(*this); }
-
 SectorDevice::SectorDevice(SectorDevice&& other) noexcept
-    : fd(other.fd), totalSectors(other.totalSectors), read(other.read) {
-  other.fd = -1;
-  other.totalSectors = 0;
-}
+    : totalSectors(std::exchange(other.totalSectors, 0)), read(other.read), fd_(std::move(other.fd_)) {}
 
 SectorDevice& SectorDevice::operator=(SectorDevice&& other) noexcept {
   if (this != &other) {
-    CloseDevice(*this);
-    fd = other.fd;
-    totalSectors = other.totalSectors;
+    fd_ = std::move(other.fd_);
+    totalSectors = std::exchange(other.totalSectors, 0);
     read = other.read;
-    other.fd = -1;
-    other.totalSectors = 0;
   }
   return *this;
 }
@@ -49,11 +42,11 @@ int OpenDriveHandle(int32_t driveNumber) {
 
 int OpenPhysicalDrive(SectorDevice& device, int32_t driveNumber) {
   CloseDevice(device);
-  device.fd = OpenDriveHandle(driveNumber);
-  if (device.fd < 0) return LastError();
-  auto geometry = QueryGeometry(device.fd);
+  device.Adopt(UniqueFd(OpenDriveHandle(driveNumber)));
+  if (!device.IsOpen()) return LastError();
+  auto geometry = QueryGeometry(device.fd());
   if (!geometry) return LastError();
-  if (auto bytes = DeviceByteLength(device.fd)) device.totalSectors = *bytes / geometry->bytesPerSector;
+  if (auto bytes = DeviceByteLength(device.fd())) device.totalSectors = *bytes / geometry->bytesPerSector;
   if (device.totalSectors == 0) {
     device.totalSectors =
         geometry->cylinders * uint64_t(geometry->tracksPerCylinder * geometry->sectorsPerTrack);
@@ -63,13 +56,14 @@ int OpenPhysicalDrive(SectorDevice& device, int32_t driveNumber) {
 
 int OpenImageFile(const std::filesystem::path& path, SectorDevice& device) {
   CloseDevice(device);
-  device.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (device.fd < 0) return LastError();
+  int error = kSuccess;
+  device.Adopt(OpenFd(path.c_str(), O_RDONLY, 0, error));
+  if (error != kSuccess) return error;
   struct stat st {};
-  if (fstat(device.fd, &st) != 0) return LastError();
+  if (fstat(device.fd(), &st) != 0) return LastError();
   // A folder opens read-only on Linux; it is not an image.
   if (S_ISDIR(st.st_mode)) return kErrAccessDenied;
-  auto bytes = DeviceByteLength(device.fd);
+  auto bytes = DeviceByteLength(device.fd());
   if (!bytes) return LastError();
   device.totalSectors = *bytes / kImageSectorBytes;
   return kSuccess;
@@ -93,7 +87,7 @@ int ReadSectors(int32_t count, SectorDevice& device, uint8_t* buffer, uint64_t f
   int result = kSuccess;
   while (remaining > 0) {
     if (remaining < piece) piece = remaining;
-    ssize_t got = readFn(device.fd, buffer + done, piece, static_cast<off_t>(offset + done));
+    ssize_t got = readFn(device.fd(), buffer + done, piece, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
       result = kErrReadFault;
@@ -107,8 +101,7 @@ int ReadSectors(int32_t count, SectorDevice& device, uint8_t* buffer, uint64_t f
 }
 
 void CloseDevice(SectorDevice& device) {
-  if (device.fd >= 0) ::close(device.fd);
-  device.fd = -1;
+  device.Close();
 }
 
 int32_t QueryBytesPerSector(int fd) {
@@ -162,17 +155,11 @@ void FlushVolume(int32_t driveNumber, uint64_t firstSector) {
   if (partition.empty()) return;
   auto mountPoint = PartitionMountPoint(driveNumber, firstSector);
   if (!mountPoint.empty()) {
-    int dir = ::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-      syncfs(dir);
-      ::close(dir);
-    }
+    UniqueFd dir(::open(mountPoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid()) syncfs(dir.get());
   }
-  int fd = ::open(partition.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    ioctl(fd, BLKFLSBUF, 0);
-    ::close(fd);
-  }
+  UniqueFd fd(::open(partition.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.valid()) ioctl(fd.get(), BLKFLSBUF, 0);
 }
 
 int ReadFully(int fd, uint8_t* buffer, uint32_t byteCount, uint32_t* bytesRead) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "platform/unique_fd.h"
+
 namespace kestrel {
 
 // How bytes reach us from the OS; tests substitute a reader that delivers part
@@ -20,17 +22,21 @@ inline constexpr int32_t kImageSectorBytes = 512;
 class SectorDevice {
  public:
   SectorDevice() = default;
-  ~SectorDevice();
-  SectorDevice(const SectorDevice&) = delete;
-  SectorDevice& operator=(const SectorDevice&) = delete;
   SectorDevice(SectorDevice&& other) noexcept;
   SectorDevice& operator=(SectorDevice&& other) noexcept;
 
-  int fd = -1;                 // -1: closed
   uint64_t totalSectors = 0;   // whole disk (not partition), or image size / 512
   PositionalReadFn read = nullptr;  // null: pread(2)
 
-  bool IsOpen() const { return fd >= 0; }
+  bool IsOpen() const { return fd_.valid(); }
+  // The descriptor to read or query through; the device keeps owning it.
+  int fd() const { return fd_.get(); }
+  // Takes over an already open read-only descriptor (closing any earlier one).
+  void Adopt(UniqueFd fd) { fd_ = std::move(fd); }
+  void Close() { fd_.Reset(); }
+
+ private:
+  UniqueFd fd_;
 };
 
 // Opens disk number N (see DiskDevicePath) and learns its length in sectors.

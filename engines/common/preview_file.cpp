@@ -20,16 +20,17 @@ const char* PreviewFileName(std::string_view name) {
   return nullptr;
 }
 
-int OpenPreviewFile(const char* fileName, std::filesystem::path& path, int& fd) {
+int OpenPreviewFile(const char* fileName, std::filesystem::path& path, UniqueFd& fd) {
   std::filesystem::path folder = ScanLogRoot();
   if (int error = CreateFolders(folder); error != kSuccess) return error;
   std::filesystem::path target = folder / fileName;
   std::error_code ec;
   std::filesystem::remove(target, ec);
-  int opened = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (opened < 0) return LastError(IoDirection::kWrite);
+  int error = kSuccess;
+  UniqueFd opened = OpenFd(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600, error);
+  if (error != kSuccess) return error;
   path = std::move(target);
-  fd = opened;
+  fd = std::move(opened);
   return kSuccess;
 }
 

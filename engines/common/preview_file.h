@@ -1,9 +1,11 @@
-// Where a fast engine's preview goes: pictures to "tmp.jpg" and audio or video
-// to "tmp.avi" in the scan-log root, anything else into the caller's buffer.
+// Where a preview goes: pictures to "tmp.jpg" and audio or video to "tmp.avi"
+// in the scan-log root, anything else into the caller's buffer.
 #pragma once
 
 #include <filesystem>
 #include <string_view>
+
+#include "platform/unique_fd.h"
 
 namespace kestrel {
 
@@ -12,8 +14,7 @@ namespace kestrel {
 const char* PreviewFileName(std::string_view name);
 
 // Creates the scan-log root, deletes an earlier preview file of that name and
-// opens a new, empty one for writing. On success sets path and fd (the caller
-// closes it); 0 or the error.
-int OpenPreviewFile(const char* fileName, std::filesystem::path& path, int& fd);
+// opens a new, empty one for writing. On success sets path and fd; 0 or the error.
+int OpenPreviewFile(const char* fileName, std::filesystem::path& path, UniqueFd& fd);
 
 }  // namespace kestrel

@@ -3,9 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <deque>
-
-#include "fs/fat/fat_dir.h"
 #include "catalogue/fresh_store_name.h"
 #include "catalogue/scan_log_paths.h"
 #include "platform/byte_view.h"
@@ -47,97 +44,6 @@ int PathFromLog(ScanLog* log, const FoundFileRecord* record, std::string& out) {
 int SearchLog(ScanLog* log, std::string_view extensions, std::vector<FoundFileRecord>& out) {
   if (!log || !log->IsOpen()) return 0;
   return log->SearchByExtension(extensions, out);
-}
-
-DataSink::~DataSink() { CloseFile(); }
-
-int DataSink::OpenFile(const std::filesystem::path& path) {
-  CloseFile();
-  toBuffer_ = false;
-  written_ = 0;
-  // Truncated: a longer file left there before must not keep its old tail.
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  return fd_ < 0 ? LastError(IoDirection::kWrite) : kSuccess;
-}
-
-void DataSink::UseFile(int fd) {
-  CloseFile();
-  toBuffer_ = false;
-  written_ = 0;
-  fd_ = fd;
-}
-
-void DataSink::UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity) {
-  CloseFile();
-  toBuffer_ = true;
-  buffer_ = buffer;
-  capacity_ = capacity;
-  written_ = 0;
-  if (buffer_ && buffer_->size() < capacity) buffer_->resize(capacity);
-}
-
-void DataSink::CloseFile() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
-int DataSink::Write(const uint8_t* data, size_t count) {
-  if (toBuffer_) {
-    if (!buffer_) return kErrInvalidParameter;
-    size_t room = written_ < capacity_ ? capacity_ - written_ : 0;
-    size_t n = count < room ? count : room;
-    std::copy(data, data + n, buffer_->begin() + static_cast<std::ptrdiff_t>(written_));
-    written_ += n;
-    return kSuccess;
-  }
-  if (int error = WriteAll(fd_, data, count); error != kSuccess) return error;
-  written_ += count;
-  return kSuccess;
-}
-
-int CreateParentFolders(const std::filesystem::path& path) {
-  if (!path.has_parent_path()) return kSuccess;
-  return CreateFolders(path.parent_path());
-}
-
-int RecoverTree(IFileRecoveryParse& engine, const FoundFileRecord& record, const std::filesystem::path& destination,
-                int32_t rootDepth, const FileWriter& writeFile) {
-  if (!record.IsDirectory()) {
-    int error = CreateParentFolders(destination);
-    if (error != kSuccess) return error;
-    return writeFile(record, destination);
-  }
-  // No folder to put the tree in (CreateFolders takes an empty path as done).
-  if (destination.empty()) return kErrInvalidParameter;
-  int error = CreateFolders(destination);
-  if (error != kSuccess) return error;
-  struct Pending {
-    FoundFileRecord folder;
-    std::filesystem::path path;
-  };
-  std::deque<Pending> queue{{record, destination}};
-  int result = kSuccess;
-  // A folder tree read from a damaged volume may loop (a folder listed below
-  // itself); bound the walk by the folders it can visit.
-  size_t visits = 0;
-  while (!queue.empty() && visits++ < 1000000) {
-    Pending entry = std::move(queue.front());
-    queue.pop_front();
-    int32_t level = CountSeparators(entry.path.string()) - rootDepth;
-    if (level < 0 || level > 4096) continue;
-    std::vector<FoundFileRecord> children;
-    engine.ListChildren(&entry.folder, level, children);
-    for (const FoundFileRecord& child : children) {
-      std::filesystem::path path = entry.path / SafeFileName(std::string(child.Name()));
-      if (child.IsDirectory()) {
-        if (CreateFolders(path) == kSuccess) queue.push_back({child, path});
-        continue;
-      }
-      result = writeFile(child, path);
-      if (result == kCancelled) return result;
-    }
-  }
-  return result;
 }
 
 void StateWriter::U32(uint32_t v) {

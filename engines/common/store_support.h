@@ -1,6 +1,5 @@
 // Pieces the deep FAT and deep NTFS members share: the store-backed listing
-// slots, writing a found file out (to a file or a preview buffer), recovering
-// a folder tree through ListChildren, and the engines' scan-state files.
+// slots and the engines' scan-state files.
 #pragma once
 
 #include <cstdint>
@@ -28,44 +27,6 @@ int ListFromLog(ScanLog* log, const FoundFileRecord* dir, int32_t level, std::ve
 int CountFromLog(ScanLog* log, const FoundFileRecord* dir, int32_t level, int64_t& count);
 int PathFromLog(ScanLog* log, const FoundFileRecord* record, std::string& out);
 int SearchLog(ScanLog* log, std::string_view extensions, std::vector<FoundFileRecord>& out);
-
-// Where found bytes go: a file being recovered, the preview's temporary file,
-// or the caller's preview buffer (up to its size).
-class DataSink {
- public:
-  // Creates (or overwrites and truncates) the file; its folder must exist.
-  int OpenFile(const std::filesystem::path& path);
-  // Writes to fd, an open file the sink now owns (a preview file).
-  void UseFile(int fd);
-  void UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity);
-  ~DataSink();
-  // Takes at most what is still wanted; 0 or the write error.
-  int Write(const uint8_t* data, size_t count);
-  uint64_t written() const { return written_; }
-  bool full() const { return toBuffer_ && written_ >= capacity_; }
-  void CloseFile();
-
- private:
-  int fd_ = -1;
-  bool toBuffer_ = false;
-  std::vector<uint8_t>* buffer_ = nullptr;
-  uint32_t capacity_ = 0;
-  uint64_t written_ = 0;
-};
-
-// Creates path's parent folders; "already exists" is no error.
-int CreateParentFolders(const std::filesystem::path& path);
-
-// Writes one file record's bytes into sink and reports progress; the engine's
-// own reader. Returns 0, an error code or a callback's non-zero answer.
-using FileWriter = std::function<int(const FoundFileRecord& record, const std::filesystem::path& path)>;
-
-// RecoverItem for both members: a file goes through writeFile; a folder is
-// created and its children (ListChildren of the engine at the level the
-// separators of the folder path give, minus rootDepth) recovered below it,
-// breadth first. kCancelled from a child stops everything.
-int RecoverTree(IFileRecoveryParse& engine, const FoundFileRecord& record, const std::filesystem::path& destination,
-                int32_t rootDepth, const FileWriter& writeFile);
 
 class StateReader;
 

@@ -1,8 +1,9 @@
 // The end of a deep FAT scan: the sectors kept loose are placed as well as
 // they can be, files still waiting for a geometry are written, and every
 // folder that a found file lies in is written, named or as a lost folder.
-#include "fs/fat/fat_dir.h"
+#include "engines/common/lost_folder.h"
 #include "engines/deep/deep_fat_recovery.h"
+#include "fs/fat/fat_dir.h"
 #include "platform/error_codes.h"
 
 namespace kestrel {
@@ -32,10 +33,8 @@ void CProfessionalFatRecovery::WriteFolder(uint32_t cluster, const Reference& re
     bool isDirectory = false;
     uint32_t dotDot = DotDotOf(candidate, cluster, isDirectory);
     if (isDirectory && dotDot != 0) parent = dotDot;
-    folder.driveLetter = letter_;
-    folder.engineKind = uint32_t(EngineKind::kDeepFat);
+    folder = LostFolderRecord(EngineKind::kDeepFat, letter_, cluster, c.partitionStart);
     folder.entrySector = reference.sector;
-    folder.SetName("LostFolder" + std::to_string(cluster));
   }
   if (parent == 0) parent = rootCluster_;
   folder.isDirectory = 1;

@@ -35,7 +35,7 @@ int CProfessionalFatRecovery::OpenPartition(int32_t driveNumber, uint64_t firstS
   return kSuccess;
 }
 
-int CProfessionalFatRecovery::WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+int CProfessionalFatRecovery::WriteData(const FoundFileRecord& record, DataSink& sink,
                                         const std::function<int(uint64_t)>& report) {
   uint64_t clusterBytes = uint64_t(record.clusterBytes);
   if (record.clusterBytes <= 0 || clusterBytes > kLargestCluster) return kErrWriteFault;

@@ -154,7 +154,7 @@ class CProfessionalFatRecovery final : public CProfessionalMember {
 
   // finish and output
   void WriteFolder(uint32_t cluster, const Reference& reference);
-  int WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+  int WriteData(const FoundFileRecord& record, DataSink& sink,
                 const std::function<int(uint64_t)>& report) override;
   bool LoadState(deep::StateReader& reader);
 

@@ -1,8 +1,8 @@
 #include "engines/deep/deep_member.h"
 
-#include <system_error>
-
-#include "engines/common/preview_file.h"
+#include "engines/common/found_file_output.h"
+#include "engines/common/no_throw.h"
+#include "engines/common/tree_recovery.h"
 #include "platform/error_codes.h"
 
 namespace kestrel {
@@ -30,7 +30,7 @@ int CProfessionalMember::OpenPartitionSource(int32_t driveNumber, uint64_t first
   firstSector_ = firstSector;
   sectorCount_ = sectorCount;
   letter_ = letter;
-  sectorBytes_ = uint32_t(QueryBytesPerSector(device_.fd));
+  sectorBytes_ = uint32_t(QueryBytesPerSector(device_.fd()));
   if (sectorBytes_ == 0) sectorBytes_ = 512;
   return kSuccess;
 }
@@ -63,74 +63,29 @@ int CProfessionalMember::GetItemPath(const FoundFileRecord* record, std::string&
 }
 
 int CProfessionalMember::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {
-  deep::DataSink sink;
-  int error = sink.OpenFile(path);
-  bool reported100 = false;
-  auto report = [&](uint64_t done) {
-    int32_t percent = record.size ? int32_t(done * 100 / record.size) : 100;
-    if (percent >= 100) reported100 = true;
-    return item_ ? item_(user_, percent, 100, 0, path) : 0;
-  };
-  if (error == kSuccess) error = WriteData(record, sink, report);
-  sink.CloseFile();
-  if (error == kCancelled) return error;
-  if (error != kSuccess) {
-    if (item_) item_(user_, 100, 100, error, path);
-    return error;
-  }
-  if (!reported100 && item_) return item_(user_, 100, 100, 0, path);
-  return kSuccess;
+  return WriteFoundFile(record, path, item_, user_, [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
+    return WriteData(r, sink, report);
+  });
 }
 
 int CProfessionalMember::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
                                      int32_t rootDepth) {
-  if (!record) return kErrInvalidParameter;
-  return deep::RecoverTree(*this, *record, destination, rootDepth,
-                           [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFile(r, p); });
+  return NoThrow([&] {
+    return RecoverTree(*this, record, destination, rootDepth, item_, user_,
+                       [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFile(r, p); });
+  });
 }
 
 int CProfessionalMember::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                         std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                         PreviewProgressCallback callback, void* user) {
-  uint32_t capacity = bufferSize;
-  bufferSize = 0;
-  if (!record) {
-    if (callback) callback(user, 100, kErrInvalidParameter);
-    return kErrInvalidParameter;
-  }
-  const char* previewName = PreviewFileName(record->Name());
-  const bool toFile = previewName != nullptr;
-  deep::DataSink sink;
-  uint64_t wanted = record->size;
-  if (!toFile) {
-    wanted = std::min<uint64_t>(capacity, record->size);
-    sink.UseBuffer(&buffer, uint32_t(wanted));
-  } else {
-    int fd = -1;
-    int error = OpenPreviewFile(previewName, tempPath, fd);
-    if (error != kSuccess) {
-      if (callback) callback(user, 100, error);
-      return error;
-    }
-    sink.UseFile(fd);
-  }
-  auto report = [&](uint64_t done) {
-    int32_t percent = wanted ? int32_t(std::min<uint64_t>(done, wanted) * 100 / wanted) : 100;
-    return callback ? callback(user, percent, 0) : 0;
-  };
-  // Nothing wanted (an empty file, or no room in the buffer): done at once.
-  int error = wanted == 0 ? report(0) : WriteData(*record, sink, report);
-  sink.CloseFile();
-  if (!toFile) bufferSize = uint32_t(sink.written());
-  if (error != kSuccess) {
-    if (error > 0 && callback) callback(user, 100, error);
-    if (toFile) {
-      std::error_code ec;
-      std::filesystem::remove(tempPath, ec);
-      tempPath.clear();
-    }
-  }
-  return error;
+  return NoThrow([&] {
+    return ExtractFoundFilePreview(
+        record, tempPath, buffer, bufferSize, callback, user,
+        [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
+          return WriteData(r, sink, report);
+        });
+  });
 }
 
 }  // namespace kestrel

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue/scan_log.h"
+#include "engines/common/data_sink.h"
 #include "engines/common/store_support.h"
 #include "engines/deep/deep_store_member.h"
 #include "engines/file_recovery_parse.h"
@@ -45,7 +46,7 @@ class CProfessionalMember : public deep::StoreMember {
   int OpenScanStore(const std::optional<deep::MemberResume>& resume, const std::string& base);
   // A found file's bytes into sink; report(bytes done) after each piece.
   // 0, an error code or report's non-zero answer.
-  virtual int WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+  virtual int WriteData(const FoundFileRecord& record, DataSink& sink,
                         const std::function<int(uint64_t)>& report) = 0;
   SignatureSource Source() const;
 

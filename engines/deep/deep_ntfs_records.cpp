@@ -8,6 +8,7 @@
 #include "fs/ntfs/ntfs_attributes.h"
 #include "fs/ntfs/ntfs_boot.h"
 #include "fs/ntfs/ntfs_record.h"
+#include "engines/common/lost_folder.h"
 #include "engines/deep/deep_ntfs_recovery.h"
 #include "platform/byte_view.h"
 #include "platform/error_codes.h"
@@ -194,18 +195,10 @@ uint32_t CProfessionalNtfsRecovery::ParentDepth(uint64_t parent, uint32_t placem
 void CProfessionalNtfsRecovery::WriteLostFolder(uint64_t number) {
   if (writtenFolders_.count(uint32_t(number))) return;
   writtenFolders_.insert(uint32_t(number));
-  FoundFileRecord folder;
-  folder.driveLetter = letter_;
-  folder.engineKind = uint32_t(EngineKind::kDeepNtfs);
-  folder.isDirectory = 1;
-  folder.contentValid = 1;
-  folder.itemKey = uint32_t(number);
-  folder.clusterBytes = -1;
-  folder.partitionStart = firstSector_;
-  std::string name = "LostFolder" + std::to_string(number);
-  folder.SetName(name);
+  FoundFileRecord folder = LostFolderRecord(EngineKind::kDeepNtfs, letter_, number, firstSector_);
   if (log_->AppendRecord(folder) != kSuccess) return;
-  log_->LinkChild(DirectoryKey{uint32_t(kNtfsRootRecord), 0}.Packed(), folder.recordIndex, uint32_t(number), name);
+  log_->LinkChild(DirectoryKey{uint32_t(kNtfsRootRecord), 0}.Packed(), folder.recordIndex, uint32_t(number),
+                  std::string(folder.Name()));
 }
 
 int CProfessionalNtfsRecovery::HandleRecord(std::vector<uint8_t>& bytes, uint64_t sector, bool folderMode,

@@ -100,7 +100,7 @@ class CProfessionalNtfsRecovery final : public CProfessionalMember {
   // 0, 87 (no sound record there) or the read error.
   int StreamAt(uint64_t sector, uint32_t clusterBytes, NtfsStream& stream);
   void CheckData(FoundFileRecord& record, const NtfsStream& stream, VolumeReader& volume);
-  int WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+  int WriteData(const FoundFileRecord& record, DataSink& sink,
                 const std::function<int(uint64_t)>& report) override;
 
   uint32_t sectorsPerRecord_ = 2;

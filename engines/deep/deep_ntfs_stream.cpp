@@ -172,7 +172,7 @@ void CProfessionalNtfsRecovery::CheckData(FoundFileRecord& record, const NtfsStr
       uint32_t(CheckFirstSector(ByteView(first.data(), first.size()), extension, Source(), sector, scratch_));
 }
 
-int CProfessionalNtfsRecovery::WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+int CProfessionalNtfsRecovery::WriteData(const FoundFileRecord& record, DataSink& sink,
                                          const std::function<int(uint64_t)>& report) {
   uint64_t clusterBytes = uint64_t(record.clusterBytes);
   if (record.clusterBytes <= 0 || clusterBytes > kLargestCluster || clusterBytes % sectorBytes_) {

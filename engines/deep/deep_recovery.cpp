@@ -53,7 +53,7 @@ int CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSect
   int error = OpenPhysicalDrive(device_, driveNumber);
   if (error != kSuccess) return error;
   opened_ = true;
-  sectorBytes_ = QueryBytesPerSector(device_.fd);
+  sectorBytes_ = QueryBytesPerSector(device_.fd());
   if (sectorBytes_ <= 0) sectorBytes_ = 512;
   // A saved scan of a mounted volume is stale once its free space changed;
   // an unmounted one has no such measure (0 on both sides).

@@ -1,10 +1,11 @@
 #include "engines/deep/file_type_recovery.h"
 
 #include <algorithm>
-#include <system_error>
 
+#include "engines/common/found_file_output.h"
+#include "engines/common/no_throw.h"
 #include "engines/common/store_support.h"
-#include "engines/common/preview_file.h"
+#include "engines/common/tree_recovery.h"
 #include "catalogue/scan_log_paths.h"
 #include "platform/error_codes.h"
 
@@ -54,7 +55,7 @@ int CFileTypeRecovery::OpenPartitionSource(int32_t driveNumber, uint64_t firstSe
   firstSector_ = firstSector;
   sectorCount_ = sectorCount;
   int error = OpenPhysicalDrive(device_, driveNumber);
-  sectorBytes_ = device_.IsOpen() ? QueryBytesPerSector(device_.fd) : 512;
+  sectorBytes_ = device_.IsOpen() ? QueryBytesPerSector(device_.fd()) : 512;
   return error;
 }
 
@@ -144,8 +145,8 @@ int CFileTypeRecovery::CarveSector(int32_t sectorBytes, const uint8_t* data, uin
   return kSuccess;
 }
 
-template <typename Sink, typename Progress>
-int CFileTypeRecovery::CopyRecord(const FoundFileRecord& record, Sink& sink, Progress progress) {
+int CFileTypeRecovery::CopyRecord(const FoundFileRecord& record, DataSink& sink,
+                                  const std::function<int(uint64_t)>& progress) {
   const uint64_t sectorBytes = static_cast<uint64_t>(std::max(sectorBytes_, 1));
   const uint64_t size = record.size;
   uint64_t sectorsLeft = (size + sectorBytes - 1) / sectorBytes;
@@ -173,63 +174,29 @@ int CFileTypeRecovery::CopyRecord(const FoundFileRecord& record, Sink& sink, Pro
   return kSuccess;
 }
 
-int CFileTypeRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t) {
-  if (record == nullptr) return kErrInvalidParameter;
-  if (int error = deep::CreateParentFolders(destination); error != kSuccess) return error;
-  deep::DataSink sink;
-  int error = sink.OpenFile(destination);  // truncates an older, longer file
-  if (error == kSuccess) {
-    const uint64_t size = record->size;
-    error = CopyRecord(*record, sink, [&](uint64_t done) {
-      if (item_ == nullptr || size == 0) return 0;
-      return item_(user_, static_cast<int32_t>(done * 100 / size), 100, 0, destination);
-    });
-    if (error == kSuccess && size == 0 && item_ != nullptr) error = item_(user_, 100, 100, 0, destination);
-  }
-  sink.CloseFile();
-  if (error > 0 && item_ != nullptr) item_(user_, 100, 100, error, destination);
-  return error;
+int CFileTypeRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
+                                   int32_t rootDepth) {
+  return NoThrow([&] {
+    return RecoverTree(*this, record, destination, rootDepth, item_, user_,
+                       [this](const FoundFileRecord& r, const std::filesystem::path& p) {
+                         return WriteFoundFile(r, p, item_, user_, [this](const FoundFileRecord& c, DataSink& sink,
+                                                                          const std::function<int(uint64_t)>& report) {
+                           return CopyRecord(c, sink, report);
+                         });
+                       });
+  });
 }
 
 int CFileTypeRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                       std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                       PreviewProgressCallback callback, void* user) {
-  uint32_t capacity = bufferSize;
-  bufferSize = 0;
-  if (record == nullptr) return kErrInvalidParameter;
-  const char* previewName = PreviewFileName(record->Name());
-  const bool toFile = previewName != nullptr;
-  deep::DataSink sink;
-  int error = kSuccess;
-  bool fileOpened = false;
-  if (toFile) {
-    int fd = -1;
-    error = OpenPreviewFile(previewName, tempPath, fd);
-    if (error == kSuccess) {
-      sink.UseFile(fd);
-      fileOpened = true;
-    }
-  } else {
-    sink.UseBuffer(&buffer, capacity);
-  }
-  if (error == kSuccess) {
-    const uint64_t size = record->size;
-    error = CopyRecord(*record, sink, [&](uint64_t done) {
-      if (callback == nullptr || size == 0) return 0;
-      return callback(user, static_cast<int32_t>(done * 100 / size), 0);
-    });
-  }
-  sink.CloseFile();
-  if (!toFile) bufferSize = static_cast<uint32_t>(sink.written());
-  if (error != kSuccess) {
-    if (error > 0 && callback != nullptr) callback(user, 100, error);
-    // tempPath is only ours once the preview file was opened.
-    if (fileOpened) {
-      std::error_code ec;
-      std::filesystem::remove(tempPath, ec);
-    }
-  }
-  return error;
+  return NoThrow([&] {
+    return ExtractFoundFilePreview(
+        record, tempPath, buffer, bufferSize, callback, user,
+        [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
+          return CopyRecord(r, sink, report);
+        });
+  });
 }
 
 }  // namespace kestrel

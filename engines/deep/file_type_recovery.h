@@ -5,8 +5,10 @@
 // copy the recorded run of sectors. Its Scan does nothing.
 #pragma once
 
+#include <functional>
 #include <memory>
 
+#include "engines/common/data_sink.h"
 #include "engines/deep/deep_store_member.h"
 #include "carve/signatures.h"
 #include "storage/sector_device.h"
@@ -55,8 +57,7 @@ class CFileTypeRecovery final : public deep::StoreMember {
   // fresh: a new scan's store, never one already in the scan folder.
   int OpenStore(const std::string& name, bool fresh = false);
   // Copies the record's run of sectors into sink, calling progress(done) after each piece.
-  template <typename Sink, typename Progress>
-  int CopyRecord(const FoundFileRecord& record, Sink& sink, Progress progress);
+  int CopyRecord(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& progress);
 
   uint16_t letter_ = 0;
   uint64_t firstSector_ = 0;

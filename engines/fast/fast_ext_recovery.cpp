@@ -12,4 +12,16 @@ int CFastExtRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, u
   return OpenPhysicalDrive(device_, driveNumber);
 }
 
+int CFastExtRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path&, int32_t) {
+  return record ? kErrFileNotFound : kErrInvalidParameter;
+}
+
+int CFastExtRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path&, std::vector<uint8_t>&,
+                                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) {
+  bufferSize = 0;
+  int result = record ? kErrFileNotFound : kErrInvalidParameter;
+  if (callback) callback(user, 100, result);
+  return result;
+}
+
 }  // namespace kestrel

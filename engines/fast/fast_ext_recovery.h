@@ -23,16 +23,14 @@ class CFastExtRecovery final : public IFileRecoveryParse {
     out.clear();
     return 0;
   }
-  int RecoverItem(const FoundFileRecord*, const std::filesystem::path&, int32_t) override { return 0; }
+  // It finds nothing, so no record is its own: null is 87, anything else 2.
+  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path&, int32_t) override;
   int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
   int SetSearchCallback(SearchProgressCallback, void*) override { return 0; }
   int SearchByExtension(std::string_view, std::vector<FoundFileRecord>&) override { return 0; }
   int BuildClusterMap() override { return 0; }
-  int ExtractPreview(const FoundFileRecord*, std::filesystem::path&, std::vector<uint8_t>&, uint32_t& bufferSize,
-                     PreviewProgressCallback, void*) override {
-    bufferSize = 0;
-    return 0;
-  }
+  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path&, std::vector<uint8_t>&,
+                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
   uint64_t firstSector() const { return firstSector_; }
   uint64_t sectorCount() const { return sectorCount_; }

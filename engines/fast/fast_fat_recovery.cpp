@@ -45,7 +45,7 @@ int CFastFatRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, u
     CloseDevice(device_);
     return openError_ = error;
   }
-  bytesPerSector_ = QueryBytesPerSector(device_.fd);
+  bytesPerSector_ = QueryBytesPerSector(device_.fd());
   deviceBytes_ = device_.totalSectors * uint64_t(bytesPerSector_);
   partitionStart_ = firstSector;
   sectorCount_ = sectorCount;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -17,6 +18,7 @@
 #include "fs/fat/fat_boot.h"
 #include "engines/common/fast_scan_store.h"
 #include "fs/fat/fat_table.h"
+#include "engines/common/data_sink.h"
 #include "engines/file_recovery_parse.h"
 #include "carve/signatures.h"
 #include "platform/error_codes.h"
@@ -73,13 +75,12 @@ class CFastFatRecovery final : public IFileRecoveryParse {
   void MarkAncestors(uint32_t parentKey);
   void AppendNeededFolders();
 
-  // Writing one file's bytes: to a file (recovery), or a preview file/buffer.
+  // Writing one file's bytes to a recovered file.
   int WriteFileRecord(const FoundFileRecord& record, const std::filesystem::path& path);
-  // Reads the record's bytes cluster by cluster and hands each piece to sink;
-  // 38 when the chain ends before the record's size. progress gets the percent
-  // done after every cluster; its non-zero answer stops.
-  template <typename Sink, typename Progress>
-  int ReadRecordData(const FoundFileRecord& record, uint64_t wanted, Sink&& sink, Progress&& progress);
+  // Reads the record's bytes cluster by cluster into sink (what it still has
+  // room for); 38 when the chain ends before the record's size. report gets
+  // the bytes done after every cluster; its non-zero answer stops.
+  int ReadRecordData(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& report);
 
   SectorDevice device_;
   uint64_t deviceBytes_ = 0;

@@ -1,30 +1,14 @@
 // Reading found NTFS files back: recovery to a folder, preview extraction,
 // and the used-cluster map for the deep scan.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <deque>
-#include <system_error>
 
+#include "engines/common/found_file_output.h"
+#include "engines/common/no_throw.h"
+#include "engines/common/tree_recovery.h"
 #include "engines/fast/fast_ntfs_recovery.h"
-#include "engines/common/preview_file.h"
 #include "platform/error_codes.h"
-#include "platform/file_io.h"
 
 namespace kestrel {
-
-namespace {
-
-// A name from the volume used as one path component, never as a way out of the folder.
-std::string SafeComponent(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return "_";
-  return std::string(name);
-}
-
-int32_t Percent(uint64_t done, uint64_t total) { return total ? int32_t(done * 100 / total) : 100; }
-
-}  // namespace
 
 int CFastNtfsRecovery::FindData(const FoundFileRecord& record, NtfsStream& stream) {
   if (!opened_) return kErrInvalidParameter;
@@ -39,164 +23,55 @@ int CFastNtfsRecovery::FindData(const FoundFileRecord& record, NtfsStream& strea
   return stream.found ? kSuccess : kErrFileNotFound;
 }
 
-int CFastNtfsRecovery::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {
-  auto finish = [&](int error) {
-    if (item_) item_(user_, 100, 100, error, path);
-    return error;
-  };
-  NtfsStream stream;
-  if (int error = FindData(record, stream); error != kSuccess) return finish(error);
-  // Written over from the start and cut to the file's size, so an older,
-  // longer file of the same name leaves no tail behind.
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return finish(LastError(IoDirection::kWrite));
+int CFastNtfsRecovery::ReadStream(NtfsStream& stream, DataSink& sink, const std::function<int(uint64_t)>& report) {
   NtfsStreamReader reader(stream, geometry_.clusterBytes, *this);
   std::vector<uint8_t> piece;
-  int result = kSuccess;
-  while (true) {
-    result = reader.Next(piece);
-    if (result != kSuccess || piece.empty()) break;
-    result = WriteAll(fd, piece.data(), piece.size());
-    if (result != kSuccess) break;
-    if (!stream.nonResident || reader.position() == reader.size()) continue;
-    if (item_) {
-      int answer = item_(user_, Percent(reader.position(), reader.size()), 100, 0, path);
-      if (answer != 0) {
-        ::close(fd);
-        return answer;
-      }
-    }
+  uint64_t done = 0;
+  while (!sink.full()) {
+    if (int error = reader.Next(piece); error != kSuccess) return error;
+    if (piece.empty()) break;
+    size_t count = size_t(std::min<uint64_t>(piece.size(), sink.room()));
+    if (int error = sink.Write(piece.data(), count); error != kSuccess) return error;
+    done += count;
+    if (int answer = report(done); answer != 0) return answer;
   }
-  if (::close(fd) != 0 && result == kSuccess) result = LastError(IoDirection::kWrite);
-  return finish(result);
+  return kSuccess;
 }
 
-int CFastNtfsRecovery::WriteFolder(const FoundFileRecord& record, const std::filesystem::path& destination,
-                                   int32_t rootDepth) {
-  if (int error = CreateFolders(destination); error != kSuccess) return error;
-  struct Pending {
-    FoundFileRecord folder;
-    std::filesystem::path path;
-  };
-  std::deque<Pending> queue{{record, destination}};
-  int result = kSuccess;
-  // Each folder record is listed once: a damaged index cannot send us round in circles.
-  std::vector<uint32_t> seen;
-  while (!queue.empty()) {
-    Pending current = std::move(queue.front());
-    queue.pop_front();
-    if (std::find(seen.begin(), seen.end(), current.folder.recordIndex) != seen.end()) continue;
-    seen.push_back(current.folder.recordIndex);
-    int32_t level = CountSeparators(current.path.string()) - rootDepth;
-    std::vector<FoundFileRecord> children;
-    if (int error = ListChildren(&current.folder, level, children); error != kSuccess) {
-      result = error;
-      continue;
-    }
-    for (const auto& child : children) {
-      std::filesystem::path path = current.path / SafeComponent(child.Name());
-      if (child.IsDirectory()) {
-        result = CreateFolders(path);
-        queue.push_back({child, path});
-        continue;
-      }
-      result = WriteFile(child, path);
-      if (result == kCancelled) return result;
-    }
+int CFastNtfsRecovery::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {
+  // Found before the file is created: a record that no longer holds this
+  // file leaves nothing behind at the destination.
+  NtfsStream stream;
+  if (int error = FindData(record, stream); error != kSuccess) {
+    if (item_) item_(user_, 100, 100, error, path);
+    return error;
   }
-  return result;
+  return WriteFoundFile(record, path, item_, user_,
+                        [&](const FoundFileRecord&, DataSink& sink, const std::function<int(uint64_t)>& report) {
+                          return ReadStream(stream, sink, report);
+                        });
 }
 
 int CFastNtfsRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
                                    int32_t rootDepth) {
-  return Guarded([&] { return RecoverUnguarded(record, destination, rootDepth); });
-}
-
-int CFastNtfsRecovery::RecoverUnguarded(const FoundFileRecord* record, const std::filesystem::path& destination,
-                                        int32_t rootDepth) {
-  if (!record) return kErrInvalidParameter;
-  if (record->IsDirectory()) return WriteFolder(*record, destination, rootDepth);
-  if (int error = CreateFolders(destination.parent_path()); error != kSuccess) {
-    if (item_) item_(user_, 100, 100, error, destination);
-    return error;
-  }
-  return WriteFile(*record, destination);
+  return NoThrow([&] {
+    return RecoverTree(*this, record, destination, rootDepth, item_, user_,
+                       [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFile(r, p); });
+  });
 }
 
 int CFastNtfsRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                       std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                       PreviewProgressCallback callback, void* user) {
-  return Guarded([&] { return PreviewUnguarded(record, tempPath, buffer, bufferSize, callback, user); });
-}
-
-int CFastNtfsRecovery::PreviewUnguarded(const FoundFileRecord* record, std::filesystem::path& tempPath,
-                                        std::vector<uint8_t>& buffer, uint32_t& bufferSize,
-                                        PreviewProgressCallback callback, void* user) {
-  uint32_t capacity = bufferSize;
-  bufferSize = 0;
-  auto report = [&](int32_t percent, int32_t result) { return callback ? callback(user, percent, result) : 0; };
-  if (!record) {
-    report(100, kErrInvalidParameter);
-    return kErrInvalidParameter;
-  }
-  const char* tempName = PreviewFileName(record->Name());
-  int fd = -1;
-  std::filesystem::path target;
-  if (tempName) {
-    if (int error = OpenPreviewFile(tempName, target, fd); error != kSuccess) {
-      report(100, error);
-      return error;
-    }
-    tempPath = target;
-  }
-  auto fail = [&](int error) {
-    if (fd >= 0) {
-      ::close(fd);
-      std::error_code ec;
-      std::filesystem::remove(target, ec);
-      tempPath.clear();
-    }
-    if (error > 0) report(100, error);
-    return error;
-  };
-
-  NtfsStream stream;
-  if (int error = FindData(*record, stream); error != kSuccess) return fail(error);
-  uint64_t wanted = fd >= 0 ? stream.realSize : std::min<uint64_t>(stream.realSize, capacity);
-  if (fd < 0 && buffer.size() < wanted) buffer.resize(size_t(wanted));
-  if (wanted == 0) {
-    if (fd >= 0) ::close(fd);
-    report(100, 0);
-    return kSuccess;
-  }
-  NtfsStreamReader reader(stream, geometry_.clusterBytes, *this);
-  std::vector<uint8_t> piece;
-  uint64_t delivered = 0;
-  while (delivered < wanted) {
-    int error = reader.Next(piece);
-    if (error != kSuccess) return fail(error);
-    if (piece.empty()) break;
-    size_t n = size_t(std::min<uint64_t>(piece.size(), wanted - delivered));
-    if (fd >= 0) {
-      if (int werror = WriteAll(fd, piece.data(), n); werror != kSuccess) return fail(werror);
-    } else {
-      std::copy(piece.begin(), piece.begin() + n, buffer.begin() + delivered);
-    }
-    delivered += n;
-    if (!stream.nonResident) break;
-    int answer = report(Percent(delivered, wanted), 0);
-    if (answer != 0) return fail(answer);
-  }
-  if (fd >= 0) {
-    if (::close(fd) != 0) {
-      fd = -1;
-      return fail(LastError(IoDirection::kWrite));
-    }
-  } else {
-    bufferSize = uint32_t(delivered);
-  }
-  if (!stream.nonResident) report(100, 0);
-  return kSuccess;
+  return NoThrow([&] {
+    return ExtractFoundFilePreview(
+        record, tempPath, buffer, bufferSize, callback, user,
+        [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
+          NtfsStream stream;
+          if (int error = FindData(r, stream); error != kSuccess) return error;
+          return ReadStream(stream, sink, report);
+        });
+  });
 }
 
 uint32_t CFastNtfsRecovery::ItemFlags(const FoundFileRecord& record) {
@@ -215,7 +90,7 @@ uint32_t CFastNtfsRecovery::ItemFlags(const FoundFileRecord& record) {
 }
 
 int CFastNtfsRecovery::BuildClusterMap() {
-  return Guarded([&] { return BuildClusterMapUnguarded(); });
+  return NoThrow([&] { return BuildClusterMapUnguarded(); });
 }
 
 int CFastNtfsRecovery::BuildClusterMapUnguarded() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engines/common/no_throw.h"
 #include "platform/error_codes.h"
 
 namespace kestrel {
@@ -24,7 +25,7 @@ int CFastNtfsRecovery::OpenImage(const std::filesystem::path& image, uint16_t le
   partitionStart_ = 0;
   deviceSectorBytes_ = kImageSectorBytes;
   sectorCount_ = device_.totalSectors;
-  return Guarded([&] { return OpenGeometry(); });
+  return NoThrow([&] { return OpenGeometry(); });
 }
 
 int CFastNtfsRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
@@ -34,9 +35,9 @@ int CFastNtfsRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, 
   int error = OpenPhysicalDrive(device_, driveNumber);
   if (error != kSuccess) return error;
   partitionStart_ = firstSector;
-  deviceSectorBytes_ = uint32_t(QueryBytesPerSector(device_.fd));
+  deviceSectorBytes_ = uint32_t(QueryBytesPerSector(device_.fd()));
   sectorCount_ = sectorCount;
-  return Guarded([&] { return OpenGeometry(); });
+  return NoThrow([&] { return OpenGeometry(); });
 }
 
 int CFastNtfsRecovery::OpenGeometry() {
@@ -180,7 +181,7 @@ int CFastNtfsRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressC
 }
 
 int CFastNtfsRecovery::Scan(const std::optional<std::string>& storeName) {
-  return Guarded([&] { return ScanUnguarded(storeName); });
+  return NoThrow([&] { return ScanUnguarded(storeName); });
 }
 
 int CFastNtfsRecovery::ScanUnguarded(const std::optional<std::string>& storeName) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "catalogue/scan_log.h"
 #include "engines/common/fast_scan_store.h"
+#include "engines/common/data_sink.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/found_item_details.h"
 #include "fs/ntfs/ntfs_attributes.h"
@@ -72,22 +74,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse,
   };
   struct ParsedRecord;
 
-  // Nothing may throw across the engine interface: a failed allocation ends
-  // the operation with error 8.
-  template <typename F>
-  static int Guarded(F&& body) noexcept {
-    try {
-      return body();
-    } catch (const std::bad_alloc&) {
-      return 8;
-    } catch (...) {
-      return 31;
-    }
-  }
   int ScanUnguarded(const std::optional<std::string>& storeName);
-  int RecoverUnguarded(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth);
-  int PreviewUnguarded(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
-                       uint32_t& bufferSize, PreviewProgressCallback callback, void* user);
   int BuildClusterMapUnguarded();
   int OpenGeometry();
   void LoadMftRuns();
@@ -115,8 +102,9 @@ class CFastNtfsRecovery final : public IFileRecoveryParse,
 
   // Reading data back
   int FindData(const FoundFileRecord& record, NtfsStream& stream);
+  // The found stream's bytes into sink (as much as it has room for).
+  int ReadStream(NtfsStream& stream, DataSink& sink, const std::function<int(uint64_t)>& report);
   int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
-  int WriteFolder(const FoundFileRecord& record, const std::filesystem::path& destination, int32_t rootDepth);
 
   SectorDevice device_;
   bool opened_ = false;

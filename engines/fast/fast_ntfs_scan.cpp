@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "catalogue/categories.h"
+#include "engines/common/lost_folder.h"
 #include "engines/fast/fast_ntfs_recovery.h"
 #include "platform/error_codes.h"
 
@@ -295,20 +296,12 @@ void CFastNtfsRecovery::AppendFolderRecords() {
     auto it = folders_.find(number);
     if (it == folders_.end()) continue;
     const FolderNode& node = it->second;
-    FoundFileRecord out;
-    out.driveLetter = letter_;
-    out.engineKind = uint32_t(EngineKind::kFastNtfs);
-    out.isDirectory = 1;
-    out.contentValid = 1;
-    out.itemKey = uint32_t(number);
-    out.partitionStart = partitionStart_;
-    std::string name;
-    uint64_t parentKey = 0;
-    if (node.lost) {
-      name = "LostFolder" + std::to_string(number);
-      out.clusterBytes = -1;
-      parentKey = DirectoryKey{uint32_t(kNtfsRootRecord), 0}.Packed();
-    } else {
+    // Named or not, a folder starts as the lost-folder record; a named one
+    // then gets its own name, times and place.
+    FoundFileRecord out = LostFolderRecord(EngineKind::kFastNtfs, letter_, number, partitionStart_);
+    std::string name(out.Name());
+    uint64_t parentKey = DirectoryKey{uint32_t(kNtfsRootRecord), 0}.Packed();
+    if (!node.lost) {
       name = node.name.name;
       out.clusterBytes = int32_t(geometry_.clusterBytes);
       out.created = node.name.created;
