@@ -9,3 +9,7 @@ apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev >/dev/null
 # sfdisk writes the partition table of the whole-disk test image.
 apt-get install -y -qq --no-install-recommends fdisk >/dev/null
+# Content checks of recovered files: zlib (CRC-32, inflate), libjpeg-turbo (full decode), OpenSSL (SHA-256 in the report).
+apt-get install -y -qq --no-install-recommends zlib1g-dev libjpeg62-turbo-dev libssl-dev >/dev/null
+# Test images with deleted and overwritten files are made with mkfs.fat and mtools.
+apt-get install -y -qq --no-install-recommends dosfstools mtools >/dev/null
