@@ -209,18 +209,19 @@ CProfessionalFatRecovery::ParseResult CProfessionalFatRecovery::ParseBuffer(cons
     std::string name = longName.Pending() ? longName.Take(e) : std::string();
     longName.Reset();
     runParts = 0;
-    try {
+    // One bad entry ends only itself.
+    Tallied(damage_, entrySector * sectorBytes_ + (i * 32) % sectorBytes_, false, [&] {
       if (d.IsDirectory()) {
         if (IsDotEntryLike(e)) {
           currentDirCluster_ = d.cluster;
           currentDirSector_ = entrySector;
-          continue;
+          return true;
         }
-        if (IsDotDotLike(e)) continue;
+        if (IsDotDotLike(e)) return true;
         uint32_t cluster = d.cluster;
         if (d.IsDeleted() && d.clusterHigh == 0 && candidate != kNone) cluster = SearchDirectoryHighWord(candidate, d.clusterLow);
-        if (cluster == 0 || cluster == dirCluster) continue;
-        if (folders_.size() >= kFatFolderMapLimit && !folders_.count(cluster)) continue;
+        if (cluster == 0 || cluster == dirCluster) return true;
+        if (folders_.size() >= kFatFolderMapLimit && !folders_.count(cluster)) return true;
         FoundFileRecord folder;
         folder.driveLetter = letter_;
         folder.engineKind = uint32_t(EngineKind::kDeepFat);
@@ -234,9 +235,9 @@ CProfessionalFatRecovery::ParseResult CProfessionalFatRecovery::ParseBuffer(cons
         folder.entrySector = entrySector;
         folder.SetName(name.empty() ? ShortNameText(e) : name);
         folders_[cluster] = {folder, candidate};
-        continue;
+        return true;
       }
-      if (!d.IsFile()) continue;
+      if (!d.IsFile()) return true;
       FoundFileRecord file;
       file.driveLetter = letter_;
       file.engineKind = uint32_t(EngineKind::kDeepFat);
@@ -253,9 +254,8 @@ CProfessionalFatRecovery::ParseResult CProfessionalFatRecovery::ParseBuffer(cons
         file.itemKey = SearchFileHighWord(candidate, d.clusterLow, extension);
       }
       AddFileRecord(file, candidate, dirCluster, firstSector);
-    } catch (const std::exception&) {
-      // One bad entry ends only itself.
-    }
+      return true;
+    });
   }
   if (runParts > 0) {
     Tail tail;

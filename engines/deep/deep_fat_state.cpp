@@ -14,6 +14,7 @@ constexpr uint32_t kStateVersion = 2;
 }  // namespace
 
 int CProfessionalFatRecovery::BeginScan(const std::optional<deep::MemberResume>& resume) {
+  damage_.Clear();
   candidates_.clear();
   unplacedStarts_.clear();
   pending_.clear();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue/scan_log.h"
+#include "engines/common/damage_tally.h"
 #include "engines/common/data_sink.h"
 #include "engines/common/store_support.h"
 #include "engines/deep/deep_store_member.h"
@@ -22,7 +23,7 @@
 
 namespace kestrel {
 
-class CProfessionalMember : public deep::StoreMember {
+class CProfessionalMember : public deep::StoreMember, public TalliesDamage {
  public:
   ~CProfessionalMember() override;
 

@@ -64,6 +64,7 @@ int CProfessionalNtfsRecovery::BeginScan(const std::optional<deep::MemberResume>
   queue_.clear();
   queued_.clear();
   writtenFolders_.clear();
+  damage_.Clear();
   int error = OpenScanStore(resume, ProNtfsStoreName(int64_t(firstSector_), LocalTimeNow()));
   if (error != kSuccess) return error;
   // Folders written before an interruption are not written twice.

@@ -280,11 +280,8 @@ int CProfessionalNtfsRecovery::HandleRecord(std::vector<uint8_t>& bytes, uint64_
 int CProfessionalNtfsRecovery::OnFileRecord(const uint8_t* record, uint64_t sector) {
   if (!log_) return kErrInvalidParameter;
   std::vector<uint8_t> bytes(record, record + recordBytes_);
-  try {
-    return HandleRecord(bytes, sector, false, 0, 0);
-  } catch (const std::exception&) {
-    return kErrInvalidParameter;
-  }
+  return Tallied(damage_, sector * sectorBytes_, kErrInvalidParameter,
+                 [&] { return HandleRecord(bytes, sector, false, 0, 0); });
 }
 
 // A boot sector met in the pass (or the volume's own at open) says exactly
@@ -327,11 +324,12 @@ int CProfessionalNtfsRecovery::FinishScan() {
       WriteLostFolder(entry.number);
       continue;
     }
-    try {
+    // A folder record that cannot be read back still gets its folder.
+    bool handled = Tallied(damage_, sector * sectorBytes_, false, [&] {
       HandleRecord(bytes, sector, true, entry.number, entry.placement);
-    } catch (const std::exception&) {
-      WriteLostFolder(entry.number);
-    }
+      return true;
+    });
+    if (!handled) WriteLostFolder(entry.number);
   }
   queue_.clear();
   queued_.clear();

@@ -155,21 +155,19 @@ int CProfessionalRecovery::DispatchBlock(const uint8_t* data, uint32_t sectors, 
           ReadSectors(int32_t(recordSectors), device_, recordBuffer_.data(), absolute, sectorBytes_, &got);
           record = recordBuffer_.data();
         }
-        try {
-          ntfs_.OnFileRecord(record, absolute);
-        } catch (const std::exception&) {
-        }
+        // A record that does not parse is answered (and counted) by the member.
+        ntfs_.OnFileRecord(record, absolute);
       }
     } else if (IsDirectoryStartSector(view)) {
-      try {
+      Tallied(damage_, absolute * sb, false, [&] {
         fat_.OnDirectoryStart(s, absolute);
-      } catch (const std::exception&) {
-      }
+        return true;
+      });
     } else if (s[0] != 0 && IsDirectoryContinuationSector(view)) {
-      try {
+      Tallied(damage_, absolute * sb, false, [&] {
         fat_.OnDirectoryContinuation(s, absolute);
-      } catch (const std::exception&) {
-      }
+        return true;
+      });
     } else {
       uint64_t carvedFound = found;
       int answer = carver_.CarveSector(sectorBytes_, s, sb, absolute, sectorsDone + index, passTotal_,
@@ -223,12 +221,11 @@ int CProfessionalRecovery::RunPass(const std::vector<ScanRange>& ranges, size_t 
     int64_t overrun = 0;
     if (block.got > int32_t(offset)) {
       uint32_t readable = std::min<uint32_t>(examine, uint32_t(block.got) - uint32_t(offset));
-      try {
-        answer = DispatchBlock(block.data.data() + offset * uint32_t(sectorBytes_), readable,
-                               firstSector_ + here, state.sectorsDone, overrun);
-      } catch (const std::exception&) {
-        overrun = 0;  // a failure inside a block ends only that block
-      }
+      // A failure inside a block ends only that block.
+      answer = Tallied(damage_, (firstSector_ + here) * uint64_t(sectorBytes_), kSuccess, [&] {
+        return DispatchBlock(block.data.data() + offset * uint32_t(sectorBytes_), readable, firstSector_ + here,
+                             state.sectorsDone, overrun);
+      });
       if (answer == kSuccess && overrun < 0) overrun = 0;
       if (answer == kSuccess && readable < examine) overrun = 0;  // the unread tail counts as done
     }
@@ -280,6 +277,8 @@ int CProfessionalRecovery::RunPass(const std::vector<ScanRange>& ranges, size_t 
       deep::StateWriter fatState, ntfsState;
       fat_.SaveState(fatState, true);
       ntfs_.SaveState(ntfsState, true);
+      // A point that cannot be written leaves the one before it in force: a
+      // resume then repeats a little more of the pass, nothing is lost.
       WriteCheckpoint(state, fatState, ntfsState);
     }
   }

@@ -14,6 +14,12 @@
 
 namespace kestrel {
 
+namespace {
+
+int SaveIndexOf(ScanLog* log) { return log ? log->SaveIndex() : kSuccess; }
+
+}  // namespace
+
 CProfessionalRecovery::CProfessionalRecovery() = default;
 
 CProfessionalRecovery::~CProfessionalRecovery() {
@@ -37,10 +43,10 @@ int CProfessionalRecovery::OpenImage(const std::filesystem::path& image, uint16_
   savedFound_ = ScanHistory::Process().FindSavedImageScan(imagePath_, saved_) == 1;
   // A finished scan is recorded with an empty current range: nothing to resume.
   resume_ = savedFound_ && saved_.resume.rangeLength != 0;
-  fat_.OpenImage(image, letter);
-  int result = ntfs_.OpenImage(image, letter);
+  int fatError = fat_.OpenImage(image, letter);
+  int ntfsError = ntfs_.OpenImage(image, letter);
   fast_ = CreateEngineForImage(image, letter, false);
-  return result;
+  return fatError != kSuccess ? fatError : ntfsError;
 }
 
 int CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
@@ -63,10 +69,10 @@ int CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSect
   savedFound_ =
       ScanHistory::Process().FindSavedPartitionScan(driveNumber, firstSector, sectorCount, freeBytes_, saved_) == 1;
   resume_ = savedFound_ && saved_.resume.rangeLength != 0;
-  fat_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
-  int result = ntfs_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
+  int fatError = fat_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
+  int ntfsError = ntfs_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
   fast_ = CreateEngineForPartition(driveNumber, firstSector, sectorCount, letter, false);
-  return result;
+  return fatError != kSuccess ? fatError : ntfsError;
 }
 
 void CProfessionalRecovery::DiscardSavedScan() {
@@ -129,6 +135,7 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   std::filesystem::path folder = history.CurrentScanFolder();
   scanFolder_ = folder;
   checkpointGeneration_ = 0;
+  damage_.Clear();
 
   // 1. The fast pass, and which sectors the deep pass needs.
   useFreeExtents_ = false;
@@ -142,6 +149,8 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
     std::optional<std::string> fastStore;
     std::string name;
     if (resuming && FindStoreByPrefix(kFastStorePrefix, name, folder)) fastStore = name;
+    // A fast pass that fails (a damaged file system: what a deep scan is
+    // for) leaves the deep pass to find the files; only a stop ends the scan.
     int answer = fast_->Scan(fastStore);
     fast_->SetCallbacks(nullptr, item_, user_, 100);
     if (answer < 0) {  // the progress callback stopped the fast pass
@@ -183,6 +192,8 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   }
   if (error != kSuccess) return error;
   carver_.SetCallbacks(progress_ ? CarverProgressRelay : nullptr, item_, this, 90);
+  // An unreadable or foreign boot sector only means no geometry to start
+  // from: the pass learns geometries from the directories it meets.
   fat_.ReadBootSector();
 
   // 3. The ranges of the pass.
@@ -230,11 +241,19 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
     fat_.SaveState(fatState, false);
     ntfs_.SaveState(ntfsState, false);
   }
-  fat_.FinishScan();
-  ntfs_.FinishScan();
-  if (fat_.log()) fat_.log()->SaveIndex();
-  if (ntfs_.log()) ntfs_.log()->SaveIndex();
-  if (carver_.log()) carver_.log()->SaveIndex();
+  // Every member finishes and saves even when one fails; the first failure is
+  // the scan's result, so a scan whose stores could not be written is never
+  // reported as complete.
+  int finishError = fat_.FinishScan();
+  for (int error : {ntfs_.FinishScan(), SaveIndexOf(fat_.log()), SaveIndexOf(ntfs_.log()), SaveIndexOf(carver_.log())}) {
+    if (finishError == kSuccess) finishError = error;
+  }
+  if (answer == kSuccess && finishError != kSuccess) {
+    // The history keeps naming the last point taken during the pass, so a
+    // later run resumes from there and finishes again.
+    lastScanSaved_ = false;
+    return finishError;
+  }
   if (answer == kSuccess && progress_) progress_(user_, 100, 100, 0, 0, 0, 0, 0);
 
   // 5. What a later run needs to resume this one, or to know it finished.
@@ -254,6 +273,14 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   }
   lastScanSaved_ = answer != kSuccess;
   return answer;
+}
+
+ScanDamage CProfessionalRecovery::Damage() const {
+  ScanDamage out = damage_.damage();
+  AppendDamage(out, fat_.Damage());
+  AppendDamage(out, ntfs_.Damage());
+  if (const auto* fast = dynamic_cast<const IScanDamage*>(fast_.get())) AppendDamage(out, fast->Damage());
+  return out;
 }
 
 IFileRecoveryParse* CProfessionalRecovery::EngineFor(uint32_t engineKind) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/common/damage_tally.h"
 #include "engines/common/store_support.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/deep/file_type_recovery.h"
@@ -29,7 +30,7 @@ struct ScanRange {
   uint64_t length = 0;
 };
 
-class CProfessionalRecovery final : public IFileRecoveryParse {
+class CProfessionalRecovery final : public IFileRecoveryParse, public IScanDamage {
  public:
   CProfessionalRecovery();
   ~CProfessionalRecovery() override;
@@ -63,6 +64,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   // history. 30 s by default; 0 saves after every block.
   void SetCheckpointInterval(std::chrono::milliseconds every) { checkpointEvery_ = every; }
   uint64_t checkpointsWritten() const { return checkpointsWritten_; }
+
+  // The pass's own tally followed by the members' and the fast pass's.
+  ScanDamage Damage() const override;
 
   // For tests and the CLI: what the last Scan covered.
   uint64_t passTotal() const { return passTotal_; }
@@ -136,6 +140,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse {
   int32_t lastProgress_ = 10;
   uint64_t lastDone_ = 0;
   std::vector<uint8_t> recordBuffer_;
+  DamageTally damage_;
 
   // checkpoints
   std::filesystem::path scanFolder_;

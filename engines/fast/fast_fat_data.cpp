@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engines/common/found_file_output.h"
+#include "engines/common/no_throw.h"
 #include "engines/common/tree_recovery.h"
 #include "engines/fast/fast_fat_recovery.h"
 
@@ -56,8 +57,10 @@ int CFastFatRecovery::WriteFileRecord(const FoundFileRecord& record, const std::
 
 int CFastFatRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
                                   int32_t rootDepth) {
-  return RecoverTree(*this, record, destination, rootDepth, itemProgress_, user_,
-                     [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFileRecord(r, p); });
+  return NoThrow([&] {
+    return RecoverTree(*this, record, destination, rootDepth, itemProgress_, user_,
+                       [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFileRecord(r, p); });
+  });
 }
 
 int CFastFatRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
@@ -68,11 +71,13 @@ int CFastFatRecovery::ExtractPreview(const FoundFileRecord* record, std::filesys
     if (callback) callback(user, 100, kErrWriteFault);
     return kErrWriteFault;
   }
-  return ExtractFoundFilePreview(record, tempPath, buffer, bufferSize, callback, user,
-                                 [this](const FoundFileRecord& r, DataSink& sink,
-                                        const std::function<int(uint64_t)>& report) {
-                                   return ReadRecordData(r, sink, report);
-                                 });
+  return NoThrow([&] {
+    return ExtractFoundFilePreview(record, tempPath, buffer, bufferSize, callback, user,
+                                   [this](const FoundFileRecord& r, DataSink& sink,
+                                          const std::function<int(uint64_t)>& report) {
+                                     return ReadRecordData(r, sink, report);
+                                   });
+  });
 }
 
 int CFastFatRecovery::BuildClusterMap() {

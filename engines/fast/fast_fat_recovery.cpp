@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "catalogue/categories.h"
+#include "engines/common/no_throw.h"
 #include "fs/fat/fat_dir.h"
 
 namespace kestrel {
@@ -118,7 +119,15 @@ int CFastFatRecovery::Report(int32_t progress, int32_t remaining) {
   return progress_(user_, progress, scale_, remaining, 0, 0, 0, 0);
 }
 
+uint64_t CFastFatRecovery::DirectoryByteOffset(uint32_t cluster) const {
+  return (partitionStart_ + geometry_.ClusterSector(cluster)) * uint32_t(bytesPerSector_);
+}
+
 int CFastFatRecovery::Scan(const std::optional<std::string>& storeName) {
+  return NoThrow([&] { return ScanDirectories(storeName); });
+}
+
+int CFastFatRecovery::ScanDirectories(const std::optional<std::string>& storeName) {
   if (!opened_ || !geometryValid_) return openError_ != kSuccess ? openError_ : kErrInvalidParameter;
   dirMap_.clear();
   neededDirs_.clear();
@@ -126,6 +135,7 @@ int CFastFatRecovery::Scan(const std::optional<std::string>& storeName) {
   visited_.clear();
   dirQueue_.clear();
   depthCache_.clear();
+  damage_.Clear();
   // Reopening a saved scan reads nothing from the source.
   if (int error = store_.Start(storeName, partitionStart_); error != kSuccess || storeName) return error;
   ScanLog* log = store_.log();
@@ -139,11 +149,8 @@ int CFastFatRecovery::Scan(const std::optional<std::string>& storeName) {
     uint32_t cluster = dirQueue_.front();
     dirQueue_.pop_front();
     if (!visited_.insert(cluster).second) continue;
-    try {
-      WalkDirectory(cluster);
-    } catch (const std::exception&) {
-      // One directory that cannot be walked (memory) ends only itself.
-    }
+    // One directory that cannot be walked ends only itself.
+    Tallied(damage_, DirectoryByteOffset(cluster), kErrGeneralFailure, [&] { return WalkDirectory(cluster); });
     if (Clock::now() - lastReport >= std::chrono::milliseconds(5000)) {
       lastReport = Clock::now();
       if (scale_ == 100) {
@@ -198,16 +205,17 @@ int CFastFatRecovery::WalkDirectory(uint32_t first) {
         names.Reset();
         continue;
       }
-      try {
+      uint64_t entrySector = absolute + offset / uint32_t(bytesPerSector_);
+      uint64_t entryByte = entrySector * uint32_t(bytesPerSector_) + offset % uint32_t(bytesPerSector_);
+      bool handled = Tallied(damage_, entryByte, false, [&] {
         if (entry.u8(11) == kFatAttrLongName) {
           names.AddPart(entry);
-          continue;
+        } else {
+          HandleEntry(entry, entrySector, inDeletedDir, parentKey, names.Take(entry));
         }
-        std::string longName = names.Take(entry);
-        HandleEntry(entry, absolute + offset / uint32_t(bytesPerSector_), inDeletedDir, parentKey, longName);
-      } catch (const std::exception&) {
-        names.Reset();
-      }
+        return true;
+      });
+      if (!handled) names.Reset();
     }
     if (rootRegion) return kSuccess;
     error = chain.Advance();

@@ -18,6 +18,7 @@
 #include "fs/fat/fat_boot.h"
 #include "engines/common/fast_scan_store.h"
 #include "fs/fat/fat_table.h"
+#include "engines/common/damage_tally.h"
 #include "engines/common/data_sink.h"
 #include "engines/file_recovery_parse.h"
 #include "carve/signatures.h"
@@ -29,7 +30,7 @@ namespace kestrel {
 // Clusters larger than this are refused when reading back (error 29).
 inline constexpr int64_t kMaxClusterBytes = 104857600;
 
-class CFastFatRecovery final : public IFileRecoveryParse {
+class CFastFatRecovery final : public IFileRecoveryParse, public TalliesDamage {
  public:
   CFastFatRecovery();
   ~CFastFatRecovery() override;
@@ -64,6 +65,9 @@ class CFastFatRecovery final : public IFileRecoveryParse {
   int ReadAbsolute(uint64_t sector, uint32_t count, uint8_t* buffer, uint32_t& bytesRead);
   int Report(int32_t progress, int32_t remaining);
 
+  int ScanDirectories(const std::optional<std::string>& storeName);
+  // Where a directory's first sector lies on the source, in bytes.
+  uint64_t DirectoryByteOffset(uint32_t cluster) const;
   // Directory walk, one directory; errors end only this directory.
   int WalkDirectory(uint32_t first);
   void HandleEntry(ByteView entry, uint64_t entrySector, bool inDeletedDir, uint32_t& parentKey,

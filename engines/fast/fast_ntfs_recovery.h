@@ -15,6 +15,7 @@
 
 #include "catalogue/scan_log.h"
 #include "engines/common/fast_scan_store.h"
+#include "engines/common/damage_tally.h"
 #include "engines/common/data_sink.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/found_item_details.h"
@@ -30,6 +31,7 @@ inline constexpr uint32_t kNtfsRecordsPerChunk = 1024;
 
 class CFastNtfsRecovery final : public IFileRecoveryParse,
                                 public IFoundItemDetails,
+                                public TalliesDamage,
                                 private INtfsRecordSource,
                                 private INtfsClusterReader {
  public:

@@ -73,6 +73,7 @@ int CFastNtfsRecovery::ScanMft() {
   folders_.clear();
   pendingParents_.clear();
   recordsParsed_ = 0;
+  damage_.Clear();
   if (!opened_) return kErrInvalidParameter;
   const uint32_t recordBytes = geometry_.recordBytes;
   const uint64_t total = mftRecords_;
@@ -101,11 +102,11 @@ int CFastNtfsRecovery::ScanMft() {
         uint64_t offset = chunkOffset + i * recordBytes;
         // A bad sector costs the records in it, not the chunk.
         if (!whole && ReadVolume(offset, recordBytes, record.data()) != kSuccess) continue;
-        try {
+        // A record that cannot be parsed is lost alone; the scan goes on.
+        Tallied(damage_, partitionStart_ * deviceSectorBytes_ + offset, false, [&] {
           ParseDeletedRecord(number + i, record, offset);
-        } catch (const std::exception&) {
-          // Memory ran out inside one record: that record is lost, the scan goes on.
-        }
+          return true;
+        });
       }
       recordsParsed_ += records;
       number += records;
