@@ -360,7 +360,11 @@ int CProfessionalRecovery::RecoverItem(const FoundFileRecord* record, const std:
 int CProfessionalRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                           std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                           PreviewProgressCallback callback, void* user) {
-  if (!record) return kErrInvalidParameter;
+  if (!record) {
+    bufferSize = 0;
+    if (callback) callback(user, 100, kErrInvalidParameter);
+    return kErrInvalidParameter;
+  }
   IFileRecoveryParse* engine = EngineFor(record->engineKind);
   if (!engine) return kSuccess;
   return engine->ExtractPreview(record, tempPath, buffer, bufferSize, callback, user);
