@@ -63,6 +63,17 @@ std::filesystem::path RecoveryDestination(const std::filesystem::path& root, con
   return FreeDestination(root / std::string(FileCategory(name)) / name);
 }
 
+std::filesystem::path KeepPathsDestination(const std::filesystem::path& root, std::string_view folder,
+                                           const FoundFileRecord& record) {
+  std::filesystem::path path = root;
+  while (!folder.empty()) {
+    size_t slash = folder.find('/');
+    path /= SafeComponent(folder.substr(0, slash));
+    folder = slash == std::string_view::npos ? std::string_view() : folder.substr(slash + 1);
+  }
+  return FreeDestination(path / SafeComponent(record.Name()));
+}
+
 int32_t RootDepth(const std::filesystem::path& root) { return CountSeparators(root.string()); }
 
 }  // namespace kestrel

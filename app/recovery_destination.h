@@ -1,6 +1,6 @@
-// Where one recovered item goes: <root>/<category>/<name>, and "(n)" before
-// the extension while that name is taken, so nothing recovered earlier is
-// ever written over.
+// Where one recovered item goes: <root>/<category>/<name> (or its found
+// folder path below root), and "(n)" before the extension while that name is
+// taken, so nothing recovered earlier is ever written over.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,12 @@ namespace kestrel {
 
 // root / FileCategory(name) / name, made unique with FreeDestination.
 std::filesystem::path RecoveryDestination(const std::filesystem::path& root, const FoundFileRecord& record);
+
+// The folder the item was found in kept below root: root / each component of
+// folder ("a/b/", as GetItemPath gives it) made safe / the safe name, made
+// unique with FreeDestination.
+std::filesystem::path KeepPathsDestination(const std::filesystem::path& root, std::string_view folder,
+                                           const FoundFileRecord& record);
 
 // path itself when nothing exists there, else "<base>(1)<ext>", "<base>(2)<ext>"...
 // in the same folder (ext from the last '.', "IMG_1.JPG" -> "IMG_1(1).JPG").

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/source.h"
+#include "cli/messages.h"
 #include "carve/signatures.h"
 #include "platform/error_codes.h"
 

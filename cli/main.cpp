@@ -2,7 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
-#include "cli/source.h"
+#include "cli/messages.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Kestrel: find and recover deleted and lost files", "kestrel-cli"};

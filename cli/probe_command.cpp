@@ -1,8 +1,9 @@
 #include <cstdio>
 #include <string>
 
+#include "app/source.h"
 #include "cli/commands.h"
-#include "cli/source.h"
+#include "cli/messages.h"
 #include "fs/volume_probe.h"
 
 namespace kestrel::cli {
@@ -12,17 +13,16 @@ void AddProbeCommand(CLI::App& app, int& exitCode) {
   auto source = std::make_shared<std::string>();
   command->add_option("SOURCE", *source, "Image file or block device")->required();
   command->callback([source, &exitCode] {
-    Source resolved;
-    std::vector<uint8_t> probe;
+    ScanSource resolved;
     int error = ResolveSource(*source, resolved);
-    if (error == 0) error = ReadSourceProbe(resolved, probe);
+    if (error == 0) error = resolved.probeError;
     if (error != 0) {
       PrintSourceError(*source, error);
       exitCode = kExitUsage;
       return;
     }
-    ByteView view(probe);
-    std::printf("%s\n", FileSystemKindName(ClassifyVolume(view)).c_str());
+    ByteView view(resolved.probe);
+    std::printf("%s\n", FileSystemKindName(resolved.kind).c_str());
     if (IsBitLockerBootSector(view)) std::printf("BitLocker-encrypted volume: its files cannot be read without unlocking it\n");
     exitCode = kExitOk;
   });

@@ -1,10 +1,11 @@
 #include <cstdio>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "app/found_items.h"
 #include "catalogue/categories.h"
 #include "cli/commands.h"
+#include "cli/messages.h"
 #include "cli/scan_session.h"
 #include "engines/found_item_details.h"
 
@@ -35,8 +36,6 @@ std::string StorageText(IFileRecoveryParse& engine, const FoundFileRecord& recor
   return text;
 }
 
-constexpr std::string_view kCategories[] = {"photo", "audio", "video", "document", "archive", "others"};
-
 }  // namespace
 
 void AddScanCommand(CLI::App& app, int& exitCode) {
@@ -53,7 +52,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
                     "storage (encrypted/compressed/sparse or -)");
   command->add_flag("--json", options->json, "Print the summary (and the list) as JSON");
   command->callback([options, &exitCode] {
-    Source source;
+    ScanSource source;
     if (!ResolveScanSource(options->scan, source)) {
       exitCode = kExitUsage;
       return;
@@ -68,23 +67,15 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
       exitCode = kExitUsage;
       return;
     }
-    std::map<std::string_view, uint64_t> byCategory;
-    for (auto category : kCategories) byCategory[category] = 0;
-    uint64_t files = 0, folders = 0;
-    for (const FoundItem& item : found) {
-      if (item.record.IsDirectory()) {
-        ++folders;
-      } else {
-        ++files;
-        ++byCategory[FileCategory(item.record.Name())];
-      }
-    }
+    ScanSummary summary = SummariseFound(found);
     if (options->json) {
       nlohmann::ordered_json doc;
       doc["source"] = options->scan.source;
-      doc["files"] = files;
-      doc["folders"] = folders;
-      for (auto category : kCategories) doc["categories"][std::string(category)] = byCategory[category];
+      doc["files"] = summary.files;
+      doc["folders"] = summary.folders;
+      for (size_t i = 0; i < kSummaryCategories.size(); ++i) {
+        doc["categories"][std::string(kSummaryCategories[i])] = summary.filesByCategory[i];
+      }
       if (options->list) {
         doc["records"] = nlohmann::ordered_json::array();
         for (const FoundItem& item : found) {
@@ -112,11 +103,11 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
       }
       return;
     }
-    std::printf("Found %llu files in %llu folders\n", static_cast<unsigned long long>(files),
-                static_cast<unsigned long long>(folders));
-    for (auto category : kCategories) {
-      std::printf("  %-9s %llu\n", std::string(category).c_str(),
-                  static_cast<unsigned long long>(byCategory[category]));
+    std::printf("Found %llu files in %llu folders\n", static_cast<unsigned long long>(summary.files),
+                static_cast<unsigned long long>(summary.folders));
+    for (size_t i = 0; i < kSummaryCategories.size(); ++i) {
+      std::printf("  %-9s %llu\n", std::string(kSummaryCategories[i]).c_str(),
+                  static_cast<unsigned long long>(summary.filesByCategory[i]));
     }
   });
 }

@@ -1,30 +1,38 @@
 #include "cli/scan_session.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <deque>
-#include <set>
 
 #include <CLI/CLI.hpp>
 
-#include "cli/truncation_check.h"
-#include "platform/error_codes.h"
+#include "app/source.h"
+#include "app/truncation_check.h"
+#include "cli/deep_scan.h"
+#include "cli/messages.h"
+#include "cli/progress_line.h"
 
 namespace kestrel::cli {
 
 namespace {
 
-constexpr int32_t kMaxFolderDepth = 1024;
+ScanHooks FastScanHooks(ProgressLine& line) {
+  ScanHooks hooks;
+  hooks.progress = [&line](const ScanProgress& report) {
+    std::string text = "Scanning: " + std::to_string(report.percent) + "%";
+    if (report.remainingSeconds > 0) text += " (about " + std::to_string(report.remainingSeconds) + " s left)";
+    line.Show(text);
+    return true;
+  };
+  return hooks;
+}
 
-int ScanProgress(void* user, int32_t progress, int32_t scale, int32_t remaining, uint64_t, uint64_t, uint64_t,
-                 int32_t) {
-  auto* line = static_cast<ProgressLine*>(user);
-  int32_t percent = int32_t(int64_t(progress) * scale / 100);
-  std::string text = "Scanning: " + std::to_string(percent) + "%";
-  if (remaining > 0) text += " (about " + std::to_string(remaining) + " s left)";
-  line->Show(text);
-  return 0;
+void WarnIfShort(const ScanSource& source) {
+  auto shortSource = FindShortSource(source);
+  if (!shortSource) return;
+  std::fprintf(stderr,
+               "kestrel-cli: warning: %s holds %llu of the %llu bytes its file system spans "
+               "(a partial copy?); files stored past its end cannot be recovered\n",
+               source.path.c_str(), static_cast<unsigned long long>(shortSource->available),
+               static_cast<unsigned long long>(shortSource->declared));
 }
 
 }  // namespace
@@ -46,86 +54,35 @@ void AddScanArguments(CLI::App& command, ScanArguments& arguments) {
       ->excludes(resumeFlag);
 }
 
-bool ResolveScanSource(const ScanArguments& arguments, Source& source) {
+bool ResolveScanSource(const ScanArguments& arguments, ScanSource& source) {
   int error = ResolveSource(arguments.source, source);
   if (error == 0) return true;
   PrintSourceError(arguments.source, error);
   return false;
 }
 
-ProgressLine::ProgressLine() : active_(isatty(STDERR_FILENO) == 1) {}
-
-void ProgressLine::Show(const std::string& text) {
-  if (!active_) return;
-  std::string padded = text;
-  if (padded.size() < shown_) padded.append(shown_ - padded.size(), ' ');
-  std::fprintf(stderr, "\r%s", padded.c_str());
-  std::fflush(stderr);
-  shown_ = text.size();
-}
-
-void ProgressLine::Clear() {
-  if (!active_ || shown_ == 0) return;
-  std::fprintf(stderr, "\r%s\r", std::string(shown_, ' ').c_str());
-  std::fflush(stderr);
-  shown_ = 0;
-}
-
-int RunScan(const Source& source, const ScanOptions& options, std::unique_ptr<IFileRecoveryParse>& engine) {
-  WarnIfShorterThanVolume(source);
-  if (options.deep) return RunDeepScan(source, options.resume, engine);
-  engine = CreateEngine(source, options.deep);
-  if (!engine) {
-    std::vector<uint8_t> probe;
-    int error = ReadSourceProbe(source, probe);
-    if (error != kSuccess) {
-      PrintSourceError(source.path, error);
-    } else {
-      std::fprintf(stderr, "kestrel-cli: %s: no FAT or NTFS file system found to scan\n", source.path.c_str());
-    }
-    return kExitUsage;
-  }
+int RunScan(const ScanSource& source, const ScanOptions& options, std::unique_ptr<IFileRecoveryParse>& engine) {
+  WarnIfShort(source);
   ProgressLine line;
-  engine->SetCallbacks(ScanProgress, nullptr, &line, 100);
-  int result = engine->Scan(std::nullopt);
+  ScanHooks hooks = options.deep ? DeepScanHooks(source.path, line) : FastScanHooks(line);
+  ScanOutcome outcome = kestrel::RunScan(source, options, hooks, engine);
   line.Clear();
-  engine->SetCallbacks(nullptr, nullptr, nullptr, 100);
-  if (result != kSuccess) {
-    PrintSourceError(source.path, result);
-    engine.reset();
-    return kExitUsage;
-  }
-  return kExitOk;
-}
-
-int CollectFound(IFileRecoveryParse& engine, std::vector<FoundItem>& out) {
-  struct Folder {
-    bool isRoot;
-    FoundFileRecord record;
-    int32_t level;
-  };
-  std::deque<Folder> queue{{true, {}, 0}};
-  std::set<std::pair<uint64_t, int32_t>> seen;  // (engine, folder id), level
-  while (!queue.empty()) {
-    Folder folder = queue.front();
-    queue.pop_front();
-    std::vector<FoundFileRecord> children;
-    int error = engine.ListChildren(folder.isRoot ? nullptr : &folder.record, folder.level, children);
-    if (error != kSuccess) return error;
-    for (const FoundFileRecord& child : children) {
-      FoundItem item;
-      item.record = child;
-      item.level = folder.level;
-      engine.GetItemPath(&child, item.folder);
-      out.push_back(item);
-      // Folder keys carry their depth; one met twice is a loop in the index.
-      if (child.IsDirectory() && folder.level + 1 < kMaxFolderDepth &&
-          seen.insert({uint64_t(child.engineKind) << 32 | child.itemKey, folder.level + 1}).second) {
-        queue.push_back({false, child, folder.level + 1});
+  switch (outcome.status) {
+    case ScanStatus::kDone: return kExitOk;
+    case ScanStatus::kNoFileSystem:
+      std::fprintf(stderr, "kestrel-cli: %s: no FAT or NTFS file system found to scan\n", source.path.c_str());
+      return kExitUsage;
+    case ScanStatus::kStopped:
+      if (options.deep) {
+        PrintDeepScanStopped(outcome.stateSaved);
+        return kExitInterrupted;
       }
-    }
+      break;
+    case ScanStatus::kUnreadable:
+    case ScanStatus::kFailed: break;
   }
-  return kSuccess;
+  PrintSourceError(source.path, outcome.error);
+  return kExitUsage;
 }
 
 }  // namespace kestrel::cli

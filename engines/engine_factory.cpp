@@ -13,16 +13,12 @@
 
 namespace kestrel {
 
-namespace {
-
 int ReadProbeAt(int fd, uint64_t offset, std::vector<uint8_t>& probe) {
   probe.assign(kProbeBytes, 0);
   size_t got = 0;
   if (int error = PreadAll(fd, probe.data(), kProbeBytes, offset, got); error != kSuccess) return error;
   return got == kProbeBytes ? kSuccess : kErrHandleEof;
 }
-
-}  // namespace
 
 int ReadImageProbe(const std::filesystem::path& image, std::vector<uint8_t>& probe) {
   SectorDevice device;
@@ -67,6 +63,19 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForImage(const std::filesystem::
   if (ReadImageProbe(image, probe) != kSuccess) return nullptr;
   auto engine = CreateEngineForKind(ClassifyVolume(ByteView(probe)), deep);
   if (engine) engine->OpenImage(image, letter);
+  return engine;
+}
+
+std::unique_ptr<IFileRecoveryParse> CreateEngineForSource(const ScanSource& source, bool deep) {
+  if (source.probeError != kSuccess) return nullptr;
+  auto engine = CreateEngineForKind(source.kind, deep);
+  if (!engine) return nullptr;
+  if (source.isImage) {
+    engine->OpenImage(source.path, 0);
+  } else {
+    engine->OpenPartition(source.partition.driveNumber, source.partition.firstSector, source.partition.sectorCount,
+                          0);
+  }
   return engine;
 }
 

@@ -9,11 +9,15 @@
 #include <vector>
 
 #include "engines/file_recovery_parse.h"
+#include "engines/scan_source.h"
 #include "fs/volume_probe.h"
 
 namespace kestrel {
 
-// The first 16 KiB of a source. 38 when the source is shorter than that.
+// The first 16 KiB of a source (from byte offset of the open fd). 38 when
+// the source is shorter than that.
+int ReadProbeAt(int fd, uint64_t offset, std::vector<uint8_t>& probe);
+// The same, opening the image or disk for it.
 int ReadImageProbe(const std::filesystem::path& image, std::vector<uint8_t>& probe);
 int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, std::vector<uint8_t>& probe);
 
@@ -27,5 +31,10 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForPartition(int32_t driveNumber
                                                              uint64_t sectorCount, uint16_t letter, bool deep);
 std::unique_ptr<IFileRecoveryParse> CreateEngineForImage(const std::filesystem::path& image, uint16_t letter,
                                                          bool deep);
+
+// The engine for a resolved source, opened on it, from the probe the source
+// already holds (nothing is read again). Null when that probe could not be
+// read, or (fast scans) the volume holds no file system we parse.
+std::unique_ptr<IFileRecoveryParse> CreateEngineForSource(const ScanSource& source, bool deep);
 
 }  // namespace kestrel

@@ -53,3 +53,22 @@ TEST(RecoveryDestination, RootDepthIgnoresTrailingSeparator) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(KeepPathsDestination, FoundFolderPathKeptWithEachComponentMadeSafe) {
+  test::TempDir root;
+  FoundFileRecord record;
+  record.SetName("IMG_1.JPG");
+  EXPECT_EQ(KeepPathsDestination(root.path(), "DCIM/100CANON/", record), root / "DCIM/100CANON/IMG_1.JPG");
+  EXPECT_EQ(KeepPathsDestination(root.path(), "", record), root / "IMG_1.JPG");
+  // A found folder named ".." must not lead out of the destination.
+  EXPECT_EQ(KeepPathsDestination(root.path(), "../../etc/", record), root / "_/_/etc/IMG_1.JPG");
+  std::filesystem::create_directories(root / "a");
+  test::WriteFile(root / "a/IMG_1.JPG", {1});
+  EXPECT_EQ(KeepPathsDestination(root.path(), "a/", record), root / "a/IMG_1(1).JPG");
+}
+
+}  // namespace
+}  // namespace kestrel

@@ -1,11 +1,11 @@
-#include "cli/same_device.h"
+#include "app/same_device.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <string>
 
-namespace kestrel::cli {
+namespace kestrel {
 
 namespace {
 
@@ -37,4 +37,8 @@ bool OnSameDisk(const std::filesystem::path& blockDevice, const std::filesystem:
   return !sourceDisk.empty() && sourceDisk == WholeDiskOf(target.st_dev);
 }
 
-}  // namespace kestrel::cli
+bool DestinationOnSourceDisk(const ScanSource& source, const std::filesystem::path& destination) {
+  return !source.isImage && OnSameDisk(source.path, destination);
+}
+
+}  // namespace kestrel

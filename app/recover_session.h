@@ -1,0 +1,59 @@
+// Recovering found files after a scan: which records a recovery takes, where
+// each one goes, and what became of each (recovered, or failed and why),
+// reported item by item through the front end's hooks.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/found_items.h"
+#include "app/type_filter.h"
+#include "engines/file_recovery_parse.h"
+
+namespace kestrel {
+
+// The files the filter takes, through the engine's extension search (or, for
+// "all", every file of the folder tree). withPaths fills each item's folder
+// (the tree walk always does). 0 or the engine's error; a search that could
+// not read its log is kErrReadFault.
+int SelectForRecovery(IFileRecoveryParse& engine, const TypeFilter& filter, bool withPaths,
+                      std::vector<FoundItem>& out);
+
+// Creates the destination folder and its parents. 0, or the Win32-numbered
+// error that kept it from being a folder.
+int PrepareDestinationFolder(const std::filesystem::path& root);
+
+// Every hook may be empty.
+struct RecoverHooks {
+  // Before item number index (from 1) of total is written to destination.
+  std::function<void(size_t index, size_t total, const FoundItem& item, const std::filesystem::path& destination)>
+      itemStarting;
+  // Percent (0..100) of the current item written.
+  std::function<void(int32_t percent)> itemProgress;
+  // After each item: outcome 0 when it was recovered, else the Win32-numbered reason.
+  std::function<void(const FoundItem& item, const std::filesystem::path& destination, int outcome)> itemDone;
+};
+
+struct RecoveryTally {
+  uint64_t recovered = 0;
+  uint64_t failed = 0;
+};
+
+// Writes each item below root: root/<category>/<name>, or with keepPaths
+// root/<folder path>/<name>, never over an existing file.
+RecoveryTally RecoverItems(IFileRecoveryParse& engine, const std::vector<FoundItem>& items,
+                           const std::filesystem::path& root, bool keepPaths, const RecoverHooks& hooks);
+
+// What one RecoverItem came to. The item's own final report (its call at 100 %)
+// decides; an error returned without being reported still fails the item, and
+// so does a success that was never reported as finished.
+int ItemOutcome(bool reportedFinished, int reportedError, int returned);
+
+// The reason an item failed, for the user: the error's text and number; for
+// a file cut short (kErrHandleEof), how many of its bytes reached written.
+std::string FailureText(int error, const FoundFileRecord& record, const std::filesystem::path& written);
+
+}  // namespace kestrel

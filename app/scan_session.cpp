@@ -1,0 +1,68 @@
+#include "app/scan_session.h"
+
+#include "engines/deep/deep_recovery.h"
+#include "engines/engine_factory.h"
+#include "platform/error_codes.h"
+
+namespace kestrel {
+
+namespace {
+
+int ReportProgress(void* user, int32_t progress, int32_t scale, int32_t remaining, uint64_t done, uint64_t total,
+                   uint64_t found, int32_t) {
+  const auto* hooks = static_cast<const ScanHooks*>(user);
+  if (!hooks->progress) return 0;
+  ScanProgress report{int32_t(int64_t(progress) * scale / 100), remaining, done, total, found};
+  return hooks->progress(report) ? 0 : kCancelled;
+}
+
+// Settles the resume question before the pass: a saved scan is continued
+// unless the choice or the user says to start afresh.
+void SettleResume(CProfessionalRecovery& deep, ResumeChoice choice, const ScanHooks& hooks) {
+  if (!deep.HasResumableScan()) return;
+  bool resume = true;
+  if (choice == ResumeChoice::kRestart) {
+    resume = false;
+  } else if (choice == ResumeChoice::kAsk && hooks.askResume) {
+    resume = hooks.askResume();
+  }
+  if (!resume) deep.DiscardSavedScan();
+}
+
+int RunPass(IFileRecoveryParse& engine, const ScanHooks& hooks) {
+  if (hooks.passStarting) hooks.passStarting();
+  // The callback only reads the hooks; the engine interface carries a plain void*.
+  engine.SetCallbacks(ReportProgress, nullptr, const_cast<ScanHooks*>(&hooks), 100);
+  int result = engine.Scan(std::nullopt);
+  engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
+  if (hooks.passEnded) hooks.passEnded();
+  return result;
+}
+
+}  // namespace
+
+ScanOutcome RunScan(const ScanSource& source, const ScanOptions& options, const ScanHooks& hooks,
+                    std::unique_ptr<IFileRecoveryParse>& engine) {
+  engine = CreateEngineForSource(source, options.deep);
+  if (!engine) {
+    if (source.probeError != kSuccess) return {ScanStatus::kUnreadable, source.probeError};
+    return {ScanStatus::kNoFileSystem};
+  }
+  CProfessionalRecovery* deep = nullptr;
+  if (options.deep) {
+    deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+    if (!deep) {
+      engine.reset();
+      return {ScanStatus::kUnreadable, kErrReadFault};
+    }
+    SettleResume(*deep, options.resume, hooks);
+  }
+  int result = RunPass(*engine, hooks);
+  if (result == kSuccess) return {};
+  ScanOutcome outcome{ScanStatus::kFailed, result};
+  if (result == kCancelled) outcome = {ScanStatus::kStopped, kCancelled, deep && deep->lastScanSaved()};
+  engine.reset();
+  return outcome;
+}
+
+}  // namespace kestrel

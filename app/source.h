@@ -1,0 +1,19 @@
+// Turns what the user named (an image file, a whole disk or a partition) into
+// the one ScanSource that the probe, the truncation check and the engine
+// factory all take: located in the disk table, measured and probed once.
+#pragma once
+
+#include <filesystem>
+
+#include "engines/scan_source.h"
+
+namespace kestrel {
+
+// Win32-numbered error: 2 when path does not exist (or is a block device the
+// disk table does not know), 5 for a folder. A source that exists but cannot
+// be opened or is shorter than the probe still resolves: out.probeError says
+// why, so a front end can report it at the point where the volume is needed.
+// A partition's file system is flushed to the disk before the probe is read.
+int ResolveSource(const std::filesystem::path& path, ScanSource& out);
+
+}  // namespace kestrel

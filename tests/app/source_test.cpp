@@ -1,0 +1,111 @@
+#include "app/source.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include "app/same_device.h"
+#include "app/truncation_check.h"
+#include "support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+TEST(ResolveSource, MissingPathAndFolderAreRefusedUpFront) {
+  test::TempDir dir;
+  ScanSource source;
+  EXPECT_EQ(ResolveSource(dir / "nothing.img", source), kErrFileNotFound);
+  EXPECT_EQ(ResolveSource(dir.path(), source), kErrAccessDenied);
+}
+
+TEST(ResolveSource, AShortFileResolvesButItsProbeSaysWhyItCannotBeRead) {
+  test::TempDir dir;
+  test::WriteFile(dir / "short.img", std::vector<uint8_t>(100, 0));
+  ScanSource source;
+  ASSERT_EQ(ResolveSource(dir / "short.img", source), kSuccess);
+  EXPECT_TRUE(source.isImage);
+  EXPECT_EQ(source.length, 100u);
+  EXPECT_EQ(source.probeError, kErrHandleEof);
+  EXPECT_EQ(source.kind, FileSystemKind::kUnrecognised);
+  EXPECT_FALSE(FindShortSource(source));
+}
+
+TEST(ResolveSource, AnImageIsMeasuredAndProbedOnce) {
+  auto image = test::TestImage("fat16-deleted.img");
+  ScanSource source;
+  ASSERT_EQ(ResolveSource(image, source), kSuccess);
+  EXPECT_EQ(source.path, image);
+  EXPECT_TRUE(source.isImage);
+  EXPECT_EQ(source.sectorBytes, 512);
+  EXPECT_EQ(source.length, std::filesystem::file_size(image));
+  EXPECT_EQ(source.probeError, kSuccess);
+  EXPECT_EQ(source.probe.size(), kProbeBytes);
+  EXPECT_EQ(source.kind, FileSystemKind::kFat);
+
+  ScanSource ntfs;
+  ASSERT_EQ(ResolveSource(test::TestImage("ntfs-main.img"), ntfs), kSuccess);
+  EXPECT_EQ(ntfs.kind, FileSystemKind::kNtfs);
+}
+
+TEST(FindShortSource, ACutCopyIsShortOfItsVolumeAndAWholeOneIsNot) {
+  auto image = test::TestImage("ntfs-main.img");
+  ScanSource whole;
+  ASSERT_EQ(ResolveSource(image, whole), kSuccess);
+  auto declared = DeclaredVolumeBytes(ByteView(whole.probe));
+  ASSERT_TRUE(declared);
+  EXPECT_LE(*declared, whole.length);
+  EXPECT_FALSE(FindShortSource(whole));
+
+  test::TempDir dir;
+  auto bytes = test::ReadFile(image);
+  bytes.resize(bytes.size() / 2);
+  test::WriteFile(dir / "half.img", bytes);
+  ScanSource half;
+  ASSERT_EQ(ResolveSource(dir / "half.img", half), kSuccess);
+  auto shortSource = FindShortSource(half);
+  ASSERT_TRUE(shortSource);
+  EXPECT_EQ(shortSource->available, bytes.size());
+  EXPECT_EQ(shortSource->declared, *declared);
+}
+
+TEST(DestinationOnSourceDisk, AnImageIsNeverRefusedAndAPlainFileIsNoDisk) {
+  test::TempDir dir;
+  ScanSource image;
+  ASSERT_EQ(ResolveSource(test::TestImage("fat12-deleted.img"), image), kSuccess);
+  EXPECT_FALSE(DestinationOnSourceDisk(image, dir.path()));
+  EXPECT_FALSE(DestinationOnSourceDisk(image, test::TestImage("fat12-deleted.img").parent_path()));
+  // A source that claims to be a device but is a plain file holds no disk to share.
+  ScanSource notADevice = image;
+  notADevice.isImage = false;
+  EXPECT_FALSE(DestinationOnSourceDisk(notADevice, dir.path()));
+  EXPECT_FALSE(OnSameDisk(dir / "missing", dir.path()));
+}
+
+// The block device that holds path's file system, when sysfs names one under /dev.
+std::filesystem::path DeviceHolding(const std::filesystem::path& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  std::error_code ec;
+  auto link = std::filesystem::path("/sys/dev/block") /
+              (std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev)));
+  auto device = "/dev" / std::filesystem::canonical(link, ec).filename();
+  struct stat dev {};
+  if (ec || stat(device.c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode) || dev.st_rdev != st.st_dev) return {};
+  return device;
+}
+
+TEST(DestinationOnSourceDisk, AFolderOnTheScannedDeviceIsRefused) {
+  test::TempDir dir;
+  auto device = DeviceHolding(dir.path());
+  if (device.empty()) GTEST_SKIP() << "the temporary folder is on no block device under /dev";
+  ScanSource source;
+  source.path = device;
+  source.isImage = false;
+  EXPECT_TRUE(DestinationOnSourceDisk(source, dir.path()));
+  // A folder that does not exist yet is judged by its nearest existing parent.
+  EXPECT_TRUE(DestinationOnSourceDisk(source, dir / "new/deeper"));
+  EXPECT_FALSE(DestinationOnSourceDisk(source, "/proc/self"));
+}
+
+}  // namespace
+}  // namespace kestrel
