@@ -1,5 +1,7 @@
 #include "fs/volume_probe.h"
 
+#include "fs/exfat/exfat_boot.h"
+
 namespace kestrel {
 
 namespace {
@@ -79,6 +81,7 @@ bool IsExtSuperblock(ByteView s) {
 FileSystemKind ClassifyVolume(ByteView probe) {
   if (IsNtfsBootSector(probe)) return FileSystemKind::kNtfs;
   if (IsFatBootSector(probe)) return FileSystemKind::kFat;
+  if (IsExfatBootSector(probe)) return FileSystemKind::kExfat;
   if (IsExtSuperblock(probe.Sub(1024, 1024))) return FileSystemKind::kExt;
   return FileSystemKind::kUnrecognised;
 }
@@ -87,6 +90,7 @@ std::string FileSystemKindName(FileSystemKind kind) {
   switch (kind) {
     case FileSystemKind::kFat: return "FAT";
     case FileSystemKind::kNtfs: return "NTFS";
+    case FileSystemKind::kExfat: return "exFAT";
     case FileSystemKind::kExt: return "ext";
     case FileSystemKind::kUnrecognised: break;
   }

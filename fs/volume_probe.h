@@ -7,7 +7,7 @@
 
 namespace kestrel {
 
-enum class FileSystemKind { kFat = 2, kNtfs = 3, kExt = 4, kUnrecognised = 5 };
+enum class FileSystemKind { kFat = 2, kNtfs = 3, kExt = 4, kUnrecognised = 5, kExfat = 6 };
 
 inline constexpr size_t kProbeBytes = 16384;
 
@@ -19,8 +19,8 @@ bool IsBitLockerBootSector(ByteView bootSector);
 bool IsFat1216Bpb(ByteView bootSector);
 bool IsFat32Bpb(ByteView bootSector);
 
-// NTFS, then FAT, then ext; the first test that passes wins.
+// NTFS, then FAT, then exFAT, then ext; the first test that passes wins.
 FileSystemKind ClassifyVolume(ByteView probe);
-std::string FileSystemKindName(FileSystemKind kind);  // "FAT", "NTFS", "ext", "unrecognised"
+std::string FileSystemKindName(FileSystemKind kind);  // "FAT", "NTFS", "exFAT", "ext", "unrecognised"
 
 }  // namespace kestrel
