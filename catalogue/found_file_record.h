@@ -16,6 +16,8 @@ enum class EngineKind : uint32_t {
   kDeepNtfs = 2,
   kDeepFat = 3,
   kCarving = 4,
+  kFastExfat = 5,
+  kDeepExfat = 6,
 };
 
 inline constexpr size_t kFoundFileRecordBytes = 346;

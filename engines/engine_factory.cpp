@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "engines/fast/fast_exfat_recovery.h"
 #include "engines/fast/fast_ext_recovery.h"
 #include "engines/deep/deep_recovery.h"
 #include "engines/fast/fast_fat_recovery.h"
@@ -41,6 +42,7 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, boo
   switch (kind) {
     case FileSystemKind::kNtfs: return std::make_unique<CFastNtfsRecovery>();
     case FileSystemKind::kFat: return std::make_unique<CFastFatRecovery>();
+    case FileSystemKind::kExfat: return std::make_unique<CFastExfatRecovery>();
     case FileSystemKind::kExt: return std::make_unique<CFastExtRecovery>();
     case FileSystemKind::kUnrecognised: break;
   }
