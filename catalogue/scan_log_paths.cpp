@@ -55,6 +55,9 @@ std::string ProFatStoreName(int64_t firstSector, const std::tm& when) {
 std::string ProNtfsStoreName(int64_t firstSector, const std::tm& when) {
   return StoreName(kProNtfsStorePrefix, firstSector, when);
 }
+std::string ProExfatStoreName(int64_t firstSector, const std::tm& when) {
+  return StoreName(kProExfatStorePrefix, firstSector, when);
+}
 std::string FileTypeStoreName(int64_t firstSector, const std::tm& when) {
   return StoreName(kFileTypeStorePrefix, firstSector, when);
 }

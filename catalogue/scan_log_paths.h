@@ -32,6 +32,7 @@ inline constexpr std::string_view kFastStorePrefix = "Fast_";
 inline constexpr std::string_view kProFatStorePrefix = "Pro_Fat_";
 inline constexpr std::string_view kProNtfsStorePrefix = "Pro_Ntfs_";
 inline constexpr std::string_view kFileTypeStorePrefix = "File_Type_";
+inline constexpr std::string_view kProExfatStorePrefix = "Pro_Exfat_";
 
 // prefix + first sector + year month day hour (plain decimal) + minute right-
 // aligned in two characters: sector 2048 at 2026-12-07 09:05 gives
@@ -40,6 +41,7 @@ std::string FastStoreName(int64_t firstSector, const std::tm& when);      // fas
 std::string ProFatStoreName(int64_t firstSector, const std::tm& when);    // deep FAT member
 std::string ProNtfsStoreName(int64_t firstSector, const std::tm& when);   // deep NTFS member
 std::string FileTypeStoreName(int64_t firstSector, const std::tm& when);  // carving member
+std::string ProExfatStoreName(int64_t firstSector, const std::tm& when);  // deep exFAT member
 // The current local time, for the builders above.
 std::tm LocalTimeNow();
 

@@ -158,6 +158,8 @@ int CProfessionalRecovery::DispatchBlock(const uint8_t* data, uint32_t sectors, 
         // A record that does not parse is answered (and counted) by the member.
         ntfs_.OnFileRecord(record, absolute);
       }
+    } else if (exfat_.active() && exfat_.OnSector(s, size_t(sectors - index) * sb, absolute)) {
+      // An exFAT directory sector: its entry sets are kept by the member.
     } else if (IsDirectoryStartSector(view)) {
       Tallied(damage_, absolute * sb, false, [&] {
         fat_.OnDirectoryStart(s, absolute);

@@ -44,6 +44,7 @@ int CProfessionalRecovery::OpenImage(const std::filesystem::path& image, uint16_
   // A finished scan is recorded with an empty current range: nothing to resume.
   resume_ = savedFound_ && saved_.resume.rangeLength != 0;
   int fatError = fat_.OpenImage(image, letter);
+  exfat_.OpenImage(image, letter);
   int ntfsError = ntfs_.OpenImage(image, letter);
   fast_ = CreateEngineForImage(image, letter, false);
   return fatError != kSuccess ? fatError : ntfsError;
@@ -70,6 +71,7 @@ int CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSect
       ScanHistory::Process().FindSavedPartitionScan(driveNumber, firstSector, sectorCount, freeBytes_, saved_) == 1;
   resume_ = savedFound_ && saved_.resume.rangeLength != 0;
   int fatError = fat_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
+  exfat_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
   int ntfsError = ntfs_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
   fast_ = CreateEngineForPartition(driveNumber, firstSector, sectorCount, letter, false);
   return fatError != kSuccess ? fatError : ntfsError;
@@ -91,6 +93,7 @@ int CProfessionalRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgr
   if (fast_) fast_->SetCallbacks(progress, item, user, 9);
   fat_.SetCallbacks(progress, item, user, 90);
   ntfs_.SetCallbacks(progress, item, user, 90);
+  exfat_.SetCallbacks(progress, item, user, 90);
   carver_.SetCallbacks(progress ? CarverProgressRelay : nullptr, item, this, 90);
   return kSuccess;
 }
@@ -180,6 +183,8 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   }
   int error = fat_.BeginScan(fatResume);
   if (error == kSuccess) error = ntfs_.BeginScan(ntfsResume);
+  // Its sets are kept in memory until the finish: a resumed scan starts it afresh.
+  if (error == kSuccess) error = exfat_.BeginScan();
   if (error == kSuccess) {
     if (imagePath_.empty()) {
       error = haveCarve ? carver_.OpenPartitionWithStore(driveNumber_, firstSector_, sectorCount_, letter_, carveStore)
@@ -245,7 +250,8 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   // the scan's result, so a scan whose stores could not be written is never
   // reported as complete.
   int finishError = fat_.FinishScan();
-  for (int error : {ntfs_.FinishScan(), SaveIndexOf(fat_.log()), SaveIndexOf(ntfs_.log()), SaveIndexOf(carver_.log())}) {
+  for (int error : {ntfs_.FinishScan(), exfat_.FinishScan(), SaveIndexOf(fat_.log()), SaveIndexOf(ntfs_.log()),
+                    SaveIndexOf(carver_.log())}) {
     if (finishError == kSuccess) finishError = error;
   }
   if (answer == kSuccess && finishError != kSuccess) {
@@ -286,9 +292,11 @@ ScanDamage CProfessionalRecovery::Damage() const {
 IFileRecoveryParse* CProfessionalRecovery::EngineFor(uint32_t engineKind) {
   switch (static_cast<EngineKind>(engineKind)) {
     case EngineKind::kFastNtfs:
-    case EngineKind::kFastFat: return fast_.get();
+    case EngineKind::kFastFat:
+    case EngineKind::kFastExfat: return fast_.get();
     case EngineKind::kDeepNtfs: return &ntfs_;
     case EngineKind::kDeepFat: return &fat_;
+    case EngineKind::kDeepExfat: return &exfat_;
     case EngineKind::kCarving: return &carver_;
   }
   return nullptr;
@@ -305,7 +313,8 @@ int CProfessionalRecovery::ListChildren(const FoundFileRecord* dir, int32_t leve
   if (level != 0) return kErrInvalidParameter;
   int error = kSuccess;
   for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
-                                     static_cast<IFileRecoveryParse*>(&ntfs_), static_cast<IFileRecoveryParse*>(&carver_)}) {
+                                     static_cast<IFileRecoveryParse*>(&ntfs_), static_cast<IFileRecoveryParse*>(&exfat_),
+                                     static_cast<IFileRecoveryParse*>(&carver_)}) {
     if (!engine) continue;
     std::vector<FoundFileRecord> part;
     int e = engine->ListChildren(nullptr, 0, part);
@@ -325,7 +334,8 @@ int CProfessionalRecovery::CountFiles(const FoundFileRecord* dir, int32_t level,
   }
   if (level != 0) return kErrInvalidParameter;
   for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
-                                     static_cast<IFileRecoveryParse*>(&ntfs_), static_cast<IFileRecoveryParse*>(&carver_)}) {
+                                     static_cast<IFileRecoveryParse*>(&ntfs_), static_cast<IFileRecoveryParse*>(&exfat_),
+                                     static_cast<IFileRecoveryParse*>(&carver_)}) {
     if (!engine) continue;
     int64_t part = 0;
     engine->CountFiles(nullptr, 0, part);
@@ -335,7 +345,7 @@ int CProfessionalRecovery::CountFiles(const FoundFileRecord* dir, int32_t level,
 }
 
 uint64_t CProfessionalRecovery::GetFoundCount() {
-  uint64_t total = fat_.GetFoundCount() + ntfs_.GetFoundCount() + carver_.GetFoundCount();
+  uint64_t total = fat_.GetFoundCount() + ntfs_.GetFoundCount() + exfat_.GetFoundCount() + carver_.GetFoundCount();
   if (fast_) total += fast_->GetFoundCount();
   return total;
 }
@@ -376,6 +386,7 @@ int CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, vo
   if (fast_) fast_->SetSearchCallback(callback, user);
   fat_.SetSearchCallback(callback, user);
   ntfs_.SetSearchCallback(callback, user);
+  exfat_.SetSearchCallback(callback, user);
   carver_.SetSearchCallback(callback, user);
   return kSuccess;
 }
@@ -385,7 +396,7 @@ int CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, vo
 int CProfessionalRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
   int done = 0;
   for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
-                                     static_cast<IFileRecoveryParse*>(&ntfs_)}) {
+                                     static_cast<IFileRecoveryParse*>(&ntfs_), static_cast<IFileRecoveryParse*>(&exfat_)}) {
     if (!engine) continue;
     int r = engine->SearchByExtension(extensions, out);
     if (r == kCancelled) return r;
@@ -401,7 +412,8 @@ int CProfessionalRecovery::SearchByExtension(std::string_view extensions, std::v
         continue;
       }
       start = runs[0].lcn * uint64_t(r.clusterBytes) / uint64_t(sectorBytes_) + r.partitionStart;
-    } else if (r.engineKind == uint32_t(EngineKind::kFastFat) || r.engineKind == uint32_t(EngineKind::kDeepFat)) {
+    } else if (r.engineKind == uint32_t(EngineKind::kFastFat) || r.engineKind == uint32_t(EngineKind::kDeepFat) ||
+               r.engineKind == uint32_t(EngineKind::kFastExfat) || r.engineKind == uint32_t(EngineKind::kDeepExfat)) {
       if (r.clusterBytes <= 0) continue;
       uint64_t spc = uint64_t(r.clusterBytes) / uint64_t(sectorBytes_);
       start = r.itemKey >= 2 ? r.partitionStart + r.dataStart + (r.itemKey - 2) * spc

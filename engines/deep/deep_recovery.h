@@ -1,7 +1,8 @@
 // The deep scan: one fast scan, then a single pass over the source (or over
 // its free clusters only, when the fast engine can map them) in which every
 // sector goes to exactly one consumer: the deep NTFS member (file records),
-// the deep FAT member (directory sectors) or the carving engine. Its progress
+// the deep exFAT member (entry sets), the deep FAT member (directory sectors)
+// or the carving engine. Its progress
 // is kept in the scan history, so an interrupted scan can be resumed.
 #pragma once
 
@@ -17,6 +18,7 @@
 #include "engines/common/store_support.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/deep/file_type_recovery.h"
+#include "engines/deep/deep_exfat_recovery.h"
 #include "engines/deep/deep_fat_recovery.h"
 #include "engines/deep/deep_ntfs_recovery.h"
 #include "catalogue/scan_history.h"
@@ -74,6 +76,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IScanDamag
   IFileRecoveryParse* fastEngine() { return fast_.get(); }
   CProfessionalFatRecovery& fatMember() { return fat_; }
   CProfessionalNtfsRecovery& ntfsMember() { return ntfs_; }
+  CProfessionalExfatRecovery& exfatMember() { return exfat_; }
   CFileTypeRecovery& carver() { return carver_; }
 
  private:
@@ -117,6 +120,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IScanDamag
 
   CProfessionalFatRecovery fat_;
   CProfessionalNtfsRecovery ntfs_;
+  CProfessionalExfatRecovery exfat_;
   CFileTypeRecovery carver_;
   std::unique_ptr<IFileRecoveryParse> fast_;
 
