@@ -13,3 +13,5 @@ apt-get install -y -qq --no-install-recommends fdisk >/dev/null
 apt-get install -y -qq --no-install-recommends zlib1g-dev libjpeg62-turbo-dev libssl-dev >/dev/null
 # Test images with deleted and overwritten files are made with mkfs.fat and mtools.
 apt-get install -y -qq --no-install-recommends dosfstools mtools >/dev/null
+# mkfs.exfat/fsck.exfat and the exfat-fuse driver make the exFAT test images; sleuthkit and testdisk are the tools the exFAT comparison script runs.
+apt-get install -y -qq --no-install-recommends exfatprogs exfat-fuse sleuthkit testdisk >/dev/null
