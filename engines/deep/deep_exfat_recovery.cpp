@@ -6,6 +6,7 @@
 
 #include "catalogue/categories.h"
 #include "catalogue/scan_log_paths.h"
+#include "engines/common/lost_folder.h"
 #include "fs/exfat/exfat_device_reader.h"
 #include "fs/fat/fat_dir.h"
 #include "platform/error_codes.h"
@@ -19,8 +20,6 @@ namespace {
 constexpr size_t kMaxSets = 2000000;
 constexpr uint32_t kMaxDepth = 4096;
 constexpr uint32_t kRootKey = 0;
-// What a sink answers when a preview buffer is full: the read stops there.
-constexpr int kSinkFull = 1;
 
 }  // namespace
 
@@ -210,10 +209,8 @@ int CProfessionalExfatRecovery::FinishScan() {
       record.isDeleted = found.set.deleted ? 1 : 0;
       parent = parentOf(found.holder);
     } else {
-      FoundSet lost;
-      lost.set.firstCluster = key;
-      lost.set.name = "LostFolder" + std::to_string(key);
-      record = MakeRecord(lost);
+      record = LostFolderRecord(EngineKind::kDeepExfat, letter_, key, firstSector_);
+      record.clusterBytes = int32_t(g.ClusterBytes());
     }
     record.isDirectory = 1;
     if (log_->AppendRecord(record) != kSuccess) continue;
@@ -224,7 +221,7 @@ int CProfessionalExfatRecovery::FinishScan() {
   return log_->SaveIndex();
 }
 
-int CProfessionalExfatRecovery::WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+int CProfessionalExfatRecovery::WriteData(const FoundFileRecord& record, DataSink& sink,
                                           const std::function<int(uint64_t)>& report) {
   if (!volume_.IsOpen()) return kErrInvalidParameter;
   // Everything found here is taken for deleted: its clusters are free unless reused.
@@ -237,14 +234,9 @@ int CProfessionalExfatRecovery::WriteData(const FoundFileRecord& record, deep::D
     spec.noFatChain = set.noFatChain;
     validLength = set.validDataLength;
   }
-  int result = volume_.ReadFile(
-      spec, validLength, record.size,
-      [&](const uint8_t* data, size_t count) {
-        int error = sink.Write(data, count);
-        return error == kSuccess && sink.full() ? kSinkFull : error;
-      },
-      report);
-  return result == kSinkFull ? kSuccess : result;
+  return volume_.ReadFile(
+      spec, validLength, std::min<uint64_t>(record.size, sink.room()),
+      [&](const uint8_t* data, size_t count) { return sink.Write(data, count); }, report);
 }
 
 }  // namespace kestrel

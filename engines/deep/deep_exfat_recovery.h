@@ -34,7 +34,7 @@ class CProfessionalExfatRecovery final : public CProfessionalMember {
   size_t setsFound() const { return sets_.size(); }
 
  protected:
-  int WriteData(const FoundFileRecord& record, deep::DataSink& sink,
+  int WriteData(const FoundFileRecord& record, DataSink& sink,
                 const std::function<int(uint64_t)>& report) override;
 
  private:

@@ -1,10 +1,11 @@
 // Reading found exFAT files back (recovery and preview) and the map of used
 // clusters with its free-run queries for the deep scan.
-#include <unistd.h>
+#include <algorithm>
 
-#include "engines/common/preview_file.h"
+#include "engines/common/found_file_output.h"
+#include "engines/common/no_throw.h"
+#include "engines/common/tree_recovery.h"
 #include "engines/fast/fast_exfat_recovery.h"
-#include "platform/file_io.h"
 
 namespace kestrel {
 
@@ -15,10 +16,11 @@ constexpr int64_t kLargestClusterRead = 104857600;
 
 }  // namespace
 
-int CFastExfatRecovery::ReadRecord(const FoundFileRecord& record, uint64_t wanted, const ExfatVolume::ByteSink& sink,
-                                   const std::function<int(uint64_t)>& progress) {
+int CFastExfatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
+                                   const std::function<int(uint64_t)>& report) {
   if (record.clusterBytes > kLargestClusterRead) return kErrWriteFault;
   if (!volume_.IsOpen()) return openError_ != kSuccess ? openError_ : kErrInvalidParameter;
+  const uint64_t wanted = std::min<uint64_t>(record.size, sink.room());
   // Every file this engine records was deleted (or lay in a deleted folder):
   // its clusters are free unless something reused them.
   ExfatDataSpec spec{record.itemKey, record.size, false, true, false};
@@ -32,90 +34,46 @@ int CFastExfatRecovery::ReadRecord(const FoundFileRecord& record, uint64_t wante
     spec.noFatChain = set.noFatChain;
     validLength = set.validDataLength;
   }
-  return volume_.ReadFile(spec, validLength, wanted, sink, progress);
+  return volume_.ReadFile(
+      spec, validLength, wanted, [&](const uint8_t* data, size_t count) { return sink.Write(data, count); }, report);
 }
 
 int CFastExfatRecovery::WriteFileRecord(const FoundFileRecord& record, const std::filesystem::path& path) {
-  auto finish = [&](int error) {
-    if (itemProgress_) itemProgress_(user_, 100, 100, error, path);
-    return error;
-  };
-  if (record.clusterBytes > kLargestClusterRead) return finish(kErrWriteFault);
-  deep::DataSink sink;
-  if (int error = sink.OpenFile(path); error != kSuccess) return finish(error);
-  if (record.size == 0) return finish(kSuccess);
-  bool stopped = false;
-  int result = ReadRecord(
-      record, record.size, [&](const uint8_t* data, size_t count) { return sink.Write(data, count); },
-      [&](uint64_t done) {
-        int answer = itemProgress_ ? itemProgress_(user_, int32_t(done * 100 / record.size), 100, 0, path) : 0;
-        stopped = answer != 0;
-        return answer;
-      });
-  sink.CloseFile();
-  if (stopped) return result;
-  // Success was reported by the last progress call; failures get their own 100 % call.
-  if (result != kSuccess) finish(result);
-  return result;
+  // A cluster larger than exFAT allows is a damaged record: refused before a
+  // file is created for it.
+  if (record.clusterBytes > kLargestClusterRead) {
+    if (itemProgress_) itemProgress_(user_, 100, 100, kErrWriteFault, path);
+    return kErrWriteFault;
+  }
+  return WriteFoundFile(record, path, itemProgress_, user_,
+                        [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
+                          return ReadRecord(r, sink, report);
+                        });
 }
 
 int CFastExfatRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
                                     int32_t rootDepth) {
-  if (!record) return kErrInvalidParameter;
-  return deep::RecoverTree(*this, *record, destination, rootDepth,
-                           [this](const FoundFileRecord& file, const std::filesystem::path& path) {
-                             return WriteFileRecord(file, path);
-                           });
+  return NoThrow([&] {
+    return RecoverTree(*this, record, destination, rootDepth, itemProgress_, user_,
+                       [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFileRecord(r, p); });
+  });
 }
 
 int CFastExfatRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                        std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                        PreviewProgressCallback callback, void* user) {
-  uint32_t capacity = bufferSize;
-  bufferSize = 0;
-  auto report = [&](int32_t percent, int32_t result) { return callback ? callback(user, percent, result) : 0; };
-  if (!record) {
-    report(100, kErrInvalidParameter);
-    return kErrInvalidParameter;
-  }
-  if (record->clusterBytes > kLargestClusterRead) {
-    report(100, kErrWriteFault);
+  if (record && record->clusterBytes > kLargestClusterRead) {
+    bufferSize = 0;
+    if (callback) callback(user, 100, kErrWriteFault);
     return kErrWriteFault;
   }
-  if (record->size == 0) {
-    report(100, 0);
-    return kSuccess;
-  }
-  const char* tempName = PreviewFileName(record->Name());
-  deep::DataSink sink;
-  uint64_t wanted = record->size;
-  if (tempName) {
-    int fd = -1;
-    if (int error = OpenPreviewFile(tempName, tempPath, fd); error != kSuccess) {
-      report(100, error);
-      return error;
-    }
-    sink.UseFile(fd);
-  } else {
-    wanted = std::min<uint64_t>(wanted, capacity);
-    sink.UseBuffer(&buffer, uint32_t(wanted));
-  }
-  int result = ReadRecord(
-      *record, wanted, [&](const uint8_t* data, size_t count) { return sink.Write(data, count); },
-      [&](uint64_t done) { return report(int32_t(done * 100 / wanted), 0); });
-  // A preview shows what there is, even when the file's end was lost.
-  if (result == kErrHandleEof) result = kSuccess;
-  sink.CloseFile();
-  if (tempName) {
-    if (result != kSuccess) {
-      std::error_code ec;
-      std::filesystem::remove(tempPath, ec);
-    }
-  } else {
-    bufferSize = uint32_t(sink.written());
-    buffer.resize(bufferSize);
-  }
-  return result;
+  return NoThrow([&] {
+    return ExtractFoundFilePreview(record, tempPath, buffer, bufferSize, callback, user,
+                                   [this](const FoundFileRecord& r, DataSink& sink,
+                                          const std::function<int(uint64_t)>& report) {
+                                     return ReadRecord(r, sink, report);
+                                   });
+  });
 }
 
 int CFastExfatRecovery::BuildClusterMap() {

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "catalogue/categories.h"
+#include "engines/common/no_throw.h"
 #include "fs/exfat/exfat_device_reader.h"
 #include "fs/fat/fat_dir.h"
 
@@ -41,7 +42,7 @@ int CFastExfatRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector,
     CloseDevice(device_);
     return openError_ = error;
   }
-  deviceSectorBytes_ = QueryBytesPerSector(device_.fd);
+  deviceSectorBytes_ = QueryBytesPerSector(device_.fd());
   partitionStart_ = firstSector;
   sectorCount_ = sectorCount;
   letter_ = letter;
@@ -89,6 +90,10 @@ int CFastExfatRecovery::Report(int32_t progress, int32_t remaining) {
 }
 
 int CFastExfatRecovery::Scan(const std::optional<std::string>& storeName) {
+  return NoThrow([&] { return ScanTree(storeName); });
+}
+
+int CFastExfatRecovery::ScanTree(const std::optional<std::string>& storeName) {
   if (!opened_ || !volume_.IsOpen()) return openError_ != kSuccess ? openError_ : kErrInvalidParameter;
   folders_.clear();
   neededFolders_.clear();

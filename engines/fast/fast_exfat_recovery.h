@@ -14,7 +14,7 @@
 
 #include "carve/signatures.h"
 #include "engines/common/fast_scan_store.h"
-#include "engines/common/store_support.h"
+#include "engines/common/data_sink.h"
 #include "engines/file_recovery_parse.h"
 #include "fs/exfat/exfat_volume.h"
 #include "platform/error_codes.h"
@@ -50,6 +50,7 @@ class CFastExfatRecovery final : public IFileRecoveryParse {
 
  private:
   int FinishOpen();
+  int ScanTree(const std::optional<std::string>& storeName);
   int ReadVolume(uint64_t offset, uint8_t* out, uint32_t count, uint32_t& got);
   int Report(int32_t progress, int32_t remaining);
 
@@ -67,10 +68,9 @@ class CFastExfatRecovery final : public IFileRecoveryParse {
   void MarkAncestors(uint32_t key);
   void AppendNeededFolders();
 
-  // A record's bytes into sink (at most wanted), with its set read again for
-  // its allocation flag and valid length.
-  int ReadRecord(const FoundFileRecord& record, uint64_t wanted, const ExfatVolume::ByteSink& sink,
-                 const std::function<int(uint64_t)>& progress);
+  // A record's bytes into sink (at most its room), with its set read again
+  // for its allocation flag and valid length.
+  int ReadRecord(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& report);
   int WriteFileRecord(const FoundFileRecord& record, const std::filesystem::path& path);
 
   SectorDevice device_;
