@@ -230,6 +230,7 @@ TEST_P(EngineConformance, PreviewIntoATooSmallBufferGivesTheFirstBytes) {
 INSTANTIATE_TEST_SUITE_P(Engines, EngineConformance,
                          ::testing::Values(EngineCase{"FastFat", "fat12-deleted.img", false, false},
                                            EngineCase{"FastNtfs", "ntfs-main.img", false, false},
+                                           EngineCase{"FastExfat", "exfat-deleted.img", false, false},
                                            EngineCase{"FastExt", "probe-ext4.img", false, false},
                                            EngineCase{"DeepComposite", "deep-fat32-noboot.img", true, false},
                                            EngineCase{"Carving", "deep-fat32-noboot.img", true, true}),
