@@ -1,5 +1,6 @@
 #include "app/truncation_check.h"
 
+#include "fs/exfat/exfat_boot.h"
 #include "fs/fat/fat_boot.h"
 #include "fs/ntfs/ntfs_boot.h"
 #include "fs/volume_probe.h"
@@ -17,6 +18,11 @@ std::optional<uint64_t> DeclaredVolumeBytes(ByteView probe) {
       NtfsGeometry geometry;
       if (!ParseNtfsBoot(probe, geometry)) return std::nullopt;
       return geometry.totalSectors * geometry.bytesPerSector;
+    }
+    case FileSystemKind::kExfat: {
+      ExfatGeometry geometry;
+      if (!ParseExfatBoot(probe, geometry)) return std::nullopt;
+      return geometry.volumeLength << geometry.bytesPerSectorShift;
     }
     default: return std::nullopt;
   }

@@ -68,6 +68,22 @@ TEST(FindShortSource, ACutCopyIsShortOfItsVolumeAndAWholeOneIsNot) {
   EXPECT_EQ(shortSource->declared, *declared);
 }
 
+TEST(FindShortSource, AnExfatVolumeDeclaresItsLengthToo) {
+  ScanSource whole;
+  ASSERT_EQ(ResolveSource(test::TestImage("exfat-deleted.img"), whole), kSuccess);
+  EXPECT_EQ(whole.kind, FileSystemKind::kExfat);
+  EXPECT_EQ(DeclaredVolumeBytes(ByteView(whole.probe)), std::optional<uint64_t>(4u << 20));
+  test::TempDir dir;
+  auto bytes = test::ReadFile(test::TestImage("exfat-deleted.img"));
+  bytes.resize(3u << 20);
+  test::WriteFile(dir / "cut.img", bytes);
+  ScanSource cut;
+  ASSERT_EQ(ResolveSource(dir / "cut.img", cut), kSuccess);
+  auto shortSource = FindShortSource(cut);
+  ASSERT_TRUE(shortSource);
+  EXPECT_EQ(shortSource->declared, 4u << 20);
+}
+
 TEST(DestinationOnSourceDisk, AnImageIsNeverRefusedAndAPlainFileIsNoDisk) {
   test::TempDir dir;
   ScanSource image;
