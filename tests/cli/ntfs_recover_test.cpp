@@ -3,7 +3,6 @@
 // path; scan --list says how each file is stored.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -15,16 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::RunCli;
 
-std::map<std::string, std::string> Expected(const std::string& image) {
-  std::ifstream in(fs::path(KESTREL_TEST_DATA_DIR) / (image + "-expected.txt"));
-  std::map<std::string, std::string> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.size() > 66) out[line.substr(66)] = line.substr(0, 64);
-  }
-  return out;
-}
-
 class NtfsRecoverCommand : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(NtfsRecoverCommand, KeepPathsReturnsEveryDeletedFileByteExact) {
@@ -32,7 +21,7 @@ TEST_P(NtfsRecoverCommand, KeepPathsReturnsEveryDeletedFileByteExact) {
   auto image = test::TestImage(GetParam() + ".img");
   auto result = RunCli({"recover", image.string(), out.path().string(), "--types", "all", "--keep-paths"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  auto expected = Expected(GetParam());
+  auto expected = test::ExpectedHashes(GetParam());
   ASSERT_FALSE(expected.empty());
   for (const auto& [path, sha] : expected) {
     ASSERT_TRUE(fs::exists(out.path() / path)) << path << "\n" << result.out << result.err;
@@ -67,7 +56,7 @@ TEST(NtfsScanCommand, ListMarksEncryptedCompressedAndSparseFiles) {
   EXPECT_EQ(storage["docs/notes.txt"], "-");
   // The file whose folder record was reused is listed under its lost folder.
   std::string lost;
-  for (const auto& [path, sha] : Expected("ntfs-main")) {
+  for (const auto& [path, sha] : test::ExpectedHashes("ntfs-main")) {
     if (path.rfind("LostFolder", 0) == 0) lost = path;
   }
   ASSERT_FALSE(lost.empty());

@@ -108,6 +108,16 @@ std::string Sha256Hex(const fs::path& path) {
   return std::string(digest, got);
 }
 
+std::map<std::string, std::string> ExpectedHashes(const std::string& image) {
+  std::ifstream in(fs::path(KESTREL_TEST_DATA_DIR) / (image + "-expected.txt"));
+  std::map<std::string, std::string> out;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.size() > 66) out[line.substr(66)] = line.substr(0, 64);
+  }
+  return out;
+}
+
 }  // namespace kestrel::test
 
 namespace {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,5 +37,9 @@ CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::st
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
 std::string Sha256Hex(const std::filesystem::path& path);
+
+// tests/data/<image>-expected.txt (sha256sum lines "<sha>  <path>") as
+// path (as recovered with --keep-paths) -> sha256.
+std::map<std::string, std::string> ExpectedHashes(const std::string& image);
 
 }  // namespace kestrel::test

@@ -2,9 +2,7 @@
 // tools/images/make-ntfs-images.sh): what a scan lists, and what comes back.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "engines/fast/fast_ntfs_recovery.h"
 #include "platform/error_codes.h"
@@ -16,17 +14,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 using test::TestImage;
-
-// path (as recovered with --keep-paths) -> sha256, from <image>-expected.txt
-std::map<std::string, std::string> Expected(const std::string& image) {
-  std::ifstream in(fs::path(KESTREL_TEST_DATA_DIR) / (image + "-expected.txt"));
-  std::map<std::string, std::string> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.size() > 66) out[line.substr(66)] = line.substr(0, 64);
-  }
-  return out;
-}
 
 struct Listed {
   FoundFileRecord record;
@@ -62,7 +49,7 @@ class FastNtfsImage : public ::testing::TestWithParam<std::string>, public Scann
 };
 
 TEST_P(FastNtfsImage, ListsEveryDeletedFileUnderItsFolderPath) {
-  for (const auto& [path, sha] : Expected(GetParam())) {
+  for (const auto& [path, sha] : test::ExpectedHashes(GetParam())) {
     EXPECT_TRUE(listed_.count(path)) << path;
   }
 }
@@ -72,7 +59,7 @@ TEST_P(FastNtfsImage, NeverListsSystemRecordsOrLiveFiles) {
     if (item.record.IsDirectory()) continue;
     EXPECT_GE(item.record.itemKey, 12u) << path;
     // Besides the expected files only those deleted (and written over) while the image was made.
-    EXPECT_TRUE(Expected(GetParam()).count(path) || path.find("filler") != std::string::npos ||
+    EXPECT_TRUE(test::ExpectedHashes(GetParam()).count(path) || path.find("filler") != std::string::npos ||
                 path == "keep/ballast.bin")
         << path;
   }
@@ -80,7 +67,7 @@ TEST_P(FastNtfsImage, NeverListsSystemRecordsOrLiveFiles) {
 
 TEST_P(FastNtfsImage, RecoversEveryFileByteExact) {
   TempDir out;
-  auto expected = Expected(GetParam());
+  auto expected = test::ExpectedHashes(GetParam());
   for (const auto& [path, sha] : expected) {
     auto it = listed_.find(path);
     if (it == listed_.end()) continue;  // reported by the listing test
@@ -93,7 +80,7 @@ TEST_P(FastNtfsImage, RecoversEveryFileByteExact) {
 TEST_P(FastNtfsImage, RecoversAFolderWithItsSubfolders) {
   // The top folder of the first expected path that has one.
   std::string top;
-  for (const auto& [path, sha] : Expected(GetParam())) {
+  for (const auto& [path, sha] : test::ExpectedHashes(GetParam())) {
     if (auto slash = path.find('/'); slash != std::string::npos) {
       top = path.substr(0, slash);
       break;
@@ -105,7 +92,7 @@ TEST_P(FastNtfsImage, RecoversAFolderWithItsSubfolders) {
   // The recovery root is out: a folder in the root is listed at level separators(target) - separators(out).
   int32_t rootDepth = CountSeparators(out.path().string() + "/x") - 1;
   ASSERT_EQ(engine_.RecoverItem(&listed_[top].record, target, rootDepth), kSuccess);
-  for (const auto& [path, sha] : Expected(GetParam())) {
+  for (const auto& [path, sha] : test::ExpectedHashes(GetParam())) {
     if (path.rfind(top + "/", 0) != 0) continue;
     EXPECT_EQ(test::Sha256Hex(out.path() / path), sha) << path;
   }
@@ -150,7 +137,7 @@ TEST_F(FastNtfsMain, GivesPathsOfNestedFiles) {
 }
 
 TEST_F(FastNtfsMain, PreviewsPicturesIntoAFileAndTextIntoTheBuffer) {
-  auto expected = Expected("ntfs-main");
+  auto expected = test::ExpectedHashes("ntfs-main");
   fs::path temp;
   std::vector<uint8_t> buffer;
   uint32_t size = 0;
