@@ -12,7 +12,9 @@ namespace {
 void ReadImage(ScanSource& source) {
   SectorDevice device;
   source.probeError = OpenImageFile(source.path, device);
-  if (source.probeError == kSuccess) source.probeError = ReadProbeAt(device.fd(), 0, source.probe);
+  if (source.probeError == kSuccess) {
+    source.probeError = ReadVolumeProbeAt(device.fd(), 0, source.length, kImageSectorBytes, source.probe, &source.boot);
+  }
 }
 
 void ReadPartition(ScanSource& source) {
@@ -25,7 +27,8 @@ void ReadPartition(ScanSource& source) {
   }
   source.sectorBytes = QueryBytesPerSector(disk.get());
   source.length = partition.sectorCount * uint64_t(source.sectorBytes);
-  source.probeError = ReadProbeAt(disk.get(), partition.firstSector * uint64_t(source.sectorBytes), source.probe);
+  source.probeError = ReadVolumeProbeAt(disk.get(), partition.firstSector * uint64_t(source.sectorBytes),
+                                        source.length, uint32_t(source.sectorBytes), source.probe, &source.boot);
 }
 
 }  // namespace

@@ -21,18 +21,31 @@ int ReadProbeAt(int fd, uint64_t offset, std::vector<uint8_t>& probe) {
   return got == kProbeBytes ? kSuccess : kErrHandleEof;
 }
 
+int ReadVolumeProbeAt(int fd, uint64_t start, uint64_t volumeBytes, uint32_t sectorBytes,
+                      std::vector<uint8_t>& probe, BootSectorChoice* boot) {
+  if (int error = ReadProbeAt(fd, start, probe); error != kSuccess) return error;
+  auto read = [&](uint64_t offset, size_t count, uint8_t* out) {
+    size_t got = 0;
+    return PreadAll(fd, out, count, start + offset, got) == kSuccess && got == count;
+  };
+  BootSectorChoice choice = ChooseBootSector(probe.data(), volumeBytes, sectorBytes, read);
+  if (boot) *boot = choice;
+  return kSuccess;
+}
+
 int ReadImageProbe(const std::filesystem::path& image, std::vector<uint8_t>& probe) {
   SectorDevice device;
   int error = OpenImageFile(image, device);
   if (error != kSuccess) return error;
-  return ReadProbeAt(device.fd(), 0, probe);
+  return ReadVolumeProbeAt(device.fd(), 0, device.totalSectors * kImageSectorBytes, kImageSectorBytes, probe);
 }
 
-int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, std::vector<uint8_t>& probe) {
+int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
+                       std::vector<uint8_t>& probe) {
   UniqueFd fd(OpenDriveHandle(driveNumber));
   if (!fd.valid()) return LastError();
-  uint64_t offset = firstSector * uint64_t(QueryBytesPerSector(fd.get()));
-  return ReadProbeAt(fd.get(), offset, probe);
+  uint32_t sectorBytes = uint32_t(QueryBytesPerSector(fd.get()));
+  return ReadVolumeProbeAt(fd.get(), firstSector * sectorBytes, sectorCount * sectorBytes, sectorBytes, probe);
 }
 
 std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, bool deep) {
@@ -53,7 +66,7 @@ std::unique_ptr<IFileRecoveryParse> CreateEngineForPartition(int32_t driveNumber
                                                              uint64_t sectorCount, uint16_t letter, bool deep) {
   FlushVolume(driveNumber, firstSector);
   std::vector<uint8_t> probe;
-  if (ReadPartitionProbe(driveNumber, firstSector, probe) != kSuccess) return nullptr;
+  if (ReadPartitionProbe(driveNumber, firstSector, sectorCount, probe) != kSuccess) return nullptr;
   auto engine = CreateEngineForKind(ClassifyVolume(ByteView(probe)), deep);
   if (engine) engine->OpenPartition(driveNumber, firstSector, sectorCount, letter);
   return engine;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "engines/common/boot_copy.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/scan_source.h"
 #include "fs/volume_probe.h"
@@ -17,9 +18,17 @@ namespace kestrel {
 // The first 16 KiB of a source (from byte offset of the open fd). 38 when
 // the source is shorter than that.
 int ReadProbeAt(int fd, uint64_t offset, std::vector<uint8_t>& probe);
-// The same, opening the image or disk for it.
+// The same, opening the image or disk for it; a damaged boot sector is
+// replaced by its backup copy as ReadVolumeProbeAt does.
 int ReadImageProbe(const std::filesystem::path& image, std::vector<uint8_t>& probe);
-int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, std::vector<uint8_t>& probe);
+int ReadPartitionProbe(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
+                       std::vector<uint8_t>& probe);
+
+// The probe of a volume of volumeBytes starting at byte offset start of fd,
+// with its boot sector replaced by the backup copy when the first sector is
+// damaged; boot (when given) says which copy the probe holds.
+int ReadVolumeProbeAt(int fd, uint64_t start, uint64_t volumeBytes, uint32_t sectorBytes,
+                      std::vector<uint8_t>& probe, BootSectorChoice* boot = nullptr);
 
 // The engine for a classified volume; null for an unrecognised one on a fast scan.
 std::unique_ptr<IFileRecoveryParse> CreateEngineForKind(FileSystemKind kind, bool deep);

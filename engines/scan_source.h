@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "engines/common/boot_copy.h"
 #include "fs/volume_probe.h"
 #include "platform/disk_table.h"
 #include "platform/error_codes.h"
@@ -27,6 +28,9 @@ struct ScanSource {
   std::vector<uint8_t> probe;
   int probeError = kSuccess;
   FileSystemKind kind = FileSystemKind::kUnrecognised;
+  // Which boot sector the probe holds: the backup copy when the first sector
+  // was damaged, so a front end can say so.
+  BootSectorChoice boot;
 };
 
 }  // namespace kestrel

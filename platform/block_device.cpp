@@ -28,12 +28,15 @@ std::optional<uint64_t> DeviceByteLength(int fd) {
 }
 
 std::optional<DiskGeometry> QueryGeometry(int fd) {
-  auto sectorSize = LogicalSectorSize(fd);
+  // An image file read as a disk counts 512-byte sectors.
+  struct stat st {};
+  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  auto sectorSize = regular ? std::optional<uint32_t>(512) : LogicalSectorSize(fd);
   if (!sectorSize) return std::nullopt;
   DiskGeometry geometry;
   geometry.bytesPerSector = *sectorSize;
   hd_geometry hd {};
-  if (ioctl(fd, HDIO_GETGEO, &hd) == 0 && hd.heads != 0 && hd.sectors != 0) {
+  if (!regular && ioctl(fd, HDIO_GETGEO, &hd) == 0 && hd.heads != 0 && hd.sectors != 0) {
     geometry.tracksPerCylinder = hd.heads;
     geometry.sectorsPerTrack = hd.sectors;
   } else {

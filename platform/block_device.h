@@ -18,7 +18,8 @@ bool IsBlockDevice(int fd);
 std::optional<uint32_t> LogicalSectorSize(int fd);
 // BLKGETSIZE64 for block devices, fstat size for regular files.
 std::optional<uint64_t> DeviceByteLength(int fd);
-// HDIO_GETGEO where the driver answers, else 255 heads x 63 sectors over the length.
+// HDIO_GETGEO where the driver answers, else 255 heads x 63 sectors over the
+// length; an image file has 512-byte sectors.
 std::optional<DiskGeometry> QueryGeometry(int fd);
 
 }  // namespace kestrel

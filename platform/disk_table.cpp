@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <mutex>
 
 #include "platform/error_codes.h"
 
@@ -39,7 +40,24 @@ uint32_t SysfsSectorSize(const fs::path& diskDir) {
   return 512;
 }
 
+// Registered image disks, index i holding number kFirstImageDiskNumber + i.
+// Entries are never removed, so a number stays valid for the whole process.
+std::mutex imageDisksLock;
+std::vector<fs::path> imageDisks;
+
 }  // namespace
+
+int32_t RegisterImageDisk(const fs::path& image) {
+  std::error_code ec;
+  fs::path absolute = fs::absolute(image, ec).lexically_normal();
+  if (ec) absolute = image;
+  std::lock_guard lock(imageDisksLock);
+  auto found = std::find(imageDisks.begin(), imageDisks.end(), absolute);
+  if (found == imageDisks.end()) found = imageDisks.insert(imageDisks.end(), absolute);
+  return kFirstImageDiskNumber + int32_t(found - imageDisks.begin());
+}
+
+bool IsImageDiskNumber(int32_t driveNumber) { return driveNumber >= kFirstImageDiskNumber; }
 
 std::vector<DiskEntry> ListWholeDisks(const fs::path& sysBlock) {
   std::vector<std::string> names;
@@ -56,6 +74,11 @@ std::vector<DiskEntry> ListWholeDisks(const fs::path& sysBlock) {
 }
 
 fs::path DiskDevicePath(int32_t driveNumber, const fs::path& sysBlock) {
+  if (IsImageDiskNumber(driveNumber)) {
+    std::lock_guard lock(imageDisksLock);
+    size_t index = size_t(driveNumber - kFirstImageDiskNumber);
+    return index < imageDisks.size() ? imageDisks[index] : fs::path();
+  }
   auto disks = ListWholeDisks(sysBlock);
   if (driveNumber < 0 || static_cast<size_t>(driveNumber) >= disks.size()) return {};
   return disks[driveNumber].device;

@@ -15,3 +15,5 @@ apt-get install -y -qq --no-install-recommends zlib1g-dev libjpeg62-turbo-dev li
 apt-get install -y -qq --no-install-recommends dosfstools mtools >/dev/null
 # mkfs.exfat/fsck.exfat and the exfat-fuse driver make the exFAT test images; sleuthkit and testdisk are the tools the exFAT comparison script runs.
 apt-get install -y -qq --no-install-recommends exfatprogs exfat-fuse sleuthkit testdisk >/dev/null
+# libudev answers file-system type and label of devices the user may not open.
+apt-get install -y -qq --no-install-recommends libudev-dev >/dev/null

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "catalogue/categories.h"
+#include "engines/common/boot_copy.h"
 #include "engines/common/no_throw.h"
 #include "fs/fat/fat_dir.h"
 
@@ -61,6 +62,20 @@ int CFastFatRecovery::FinishOpen() {
   int error = ReadAbsolute(partitionStart_, kBootBytes / uint32_t(bytesPerSector_), bootSector_.data(), got);
   if (error == kSuccess && got < kBootBytes) error = kErrReadFault;
   if (error != kSuccess) return openError_ = error;
+  auto readCopy = [&](uint64_t offset, size_t count, uint8_t* out) {
+    uint32_t unit = uint32_t(bytesPerSector_), gotCopy = 0;
+    uint64_t first = offset / unit;
+    uint32_t span = uint32_t((offset + count + unit - 1) / unit - first);
+    std::vector<uint8_t> sectors(size_t(span) * unit);
+    if (ReadAbsolute(partitionStart_ + first, span, sectors.data(), gotCopy) != kSuccess ||
+        gotCopy < span * unit) {
+      return false;
+    }
+    std::copy_n(sectors.begin() + (offset - first * unit), count, out);
+    return true;
+  };
+  bootChoice_ = ChooseBootSector(bootSector_.data(), sectorCount_ * uint64_t(bytesPerSector_),
+                                 uint32_t(bytesPerSector_), readCopy);
   FatGeometry geometry;
   error = ParseFatBoot(ByteView(bootSector_), geometry);
   if (error != kSuccess) return openError_ = error;

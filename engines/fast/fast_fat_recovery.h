@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "catalogue/scan_log.h"
+#include "engines/common/boot_copy.h"
 #include "fs/fat/fat_boot.h"
 #include "engines/common/fast_scan_store.h"
 #include "fs/fat/fat_table.h"
@@ -95,6 +96,7 @@ class CFastFatRecovery final : public IFileRecoveryParse, public TalliesDamage {
   uint64_t sectorCount_ = 0;
   uint16_t letter_ = 0;
   std::vector<uint8_t> bootSector_;
+  BootSectorChoice bootChoice_;   // which copy bootSector_ holds
   FatGeometry geometry_;
   bool geometryValid_ = false;
   FatTable fat_;

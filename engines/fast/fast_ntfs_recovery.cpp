@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engines/common/no_throw.h"
+#include "engines/common/boot_copy.h"
 #include "platform/error_codes.h"
 
 namespace kestrel {
@@ -44,6 +45,10 @@ int CFastNtfsRecovery::OpenGeometry() {
   volumeBytes_ = sectorCount_ * deviceSectorBytes_;
   std::vector<uint8_t> boot(kBootBytes);
   if (int error = ReadVolume(0, kBootBytes, boot.data()); error != kSuccess) return error;
+  auto readCopy = [&](uint64_t offset, size_t count, uint8_t* out) {
+    return ReadVolume(offset, count, out) == kSuccess;
+  };
+  bootChoice_ = ChooseBootSector(boot.data(), volumeBytes_, deviceSectorBytes_, readCopy);
   if (!ParseNtfsBoot(ByteView(boot.data(), boot.size()), geometry_)) return kErrInvalidParameter;
   bytesPerSector_ = geometry_.bytesPerSector;
   // The boot sector may claim more than the partition holds; reads stop at what exists.

@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engines/common/boot_copy.h"
 #include "catalogue/scan_log.h"
 #include "engines/common/fast_scan_store.h"
 #include "engines/common/damage_tally.h"
@@ -116,6 +117,7 @@ class CFastNtfsRecovery final : public IFileRecoveryParse,
   uint64_t volumeBytes_ = 0;
   uint16_t letter_ = 0;
   NtfsGeometry geometry_;
+  BootSectorChoice bootChoice_;   // which copy the geometry came from
   uint32_t bytesPerSector_ = 512;
   std::vector<NtfsRun> mftRuns_;
   uint64_t mftRecords_ = 0;

@@ -61,4 +61,18 @@ int ParseFatBoot(ByteView boot, FatGeometry& out) {
   return kSuccess;
 }
 
+std::vector<uint32_t> FatBackupBootSectors(ByteView damagedBoot) {
+  constexpr uint32_t kUsualBackup = 6;
+  // Formatters reserve 32 sectors; a copy beyond them, or beyond what the
+  // damaged BPB still says is reserved, is garbage in the field.
+  constexpr uint32_t kMostReserved = 32;
+  std::vector<uint32_t> sectors;
+  uint32_t named = damagedBoot.Has(0x32, 2) ? damagedBoot.le16(0x32) : 0;
+  uint32_t reserved = damagedBoot.Has(0x0E, 2) ? damagedBoot.le16(0x0E) : 0;
+  bool plausible = named != 0 && named < kMostReserved && (reserved < 2 || named < reserved);
+  if (plausible && named != kUsualBackup) sectors.push_back(named);
+  sectors.push_back(kUsualBackup);
+  return sectors;
+}
+
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/byte_view.h"
 
@@ -42,5 +43,11 @@ struct FatGeometry {
 // is a FAT32 one (16-bit FAT size 0), which is how mkfs and Windows tell them
 // apart. 87 when the fields cannot describe a FAT volume.
 int ParseFatBoot(ByteView boot, FatGeometry& out);
+
+// FAT32 keeps a copy of its boot sector in the reserved area. Where to look
+// when the first sector is damaged, best first: the sector the damaged BPB
+// names at 0x32 when that still looks like a reserved-area sector, then
+// sector 6, where every formatter puts it.
+std::vector<uint32_t> FatBackupBootSectors(ByteView damagedBoot);
 
 }  // namespace kestrel

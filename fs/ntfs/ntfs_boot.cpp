@@ -61,4 +61,9 @@ bool ParseNtfsBoot(ByteView boot, NtfsGeometry& g, std::string* why) {
   return true;
 }
 
+uint64_t NtfsBackupBootOffset(uint64_t volumeBytes, uint32_t sectorBytes) {
+  if (sectorBytes == 0 || volumeBytes < 2 * uint64_t(sectorBytes)) return 0;
+  return (volumeBytes / sectorBytes - 1) * sectorBytes;
+}
+
 }  // namespace kestrel

@@ -35,4 +35,9 @@ uint32_t NtfsRecordSizeField(int8_t value, uint32_t clusterBytes);
 // an MFT that lies beyond the stated volume length.
 bool ParseNtfsBoot(ByteView boot, NtfsGeometry& geometry, std::string* why = nullptr);
 
+// NTFS keeps a copy of its boot sector in the last sector of the volume
+// (formatters leave that sector outside the stated length for it). The byte
+// offset of that copy in a volume of volumeBytes; 0 when there is no room.
+uint64_t NtfsBackupBootOffset(uint64_t volumeBytes, uint32_t sectorBytes);
+
 }  // namespace kestrel
