@@ -116,6 +116,21 @@ DiskGeometry GeometryOf(const DiskDetails& disk) {
   return geometry;
 }
 
+// The /dev node of the disk or partition whose sysfs "dev" reads devText.
+fs::path DeviceNodeOf(const std::string& devText, const fs::path& sysBlock) {
+  std::error_code ec;
+  for (const auto& disk : fs::directory_iterator(sysBlock, ec)) {
+    if (ReadSysText(disk.path() / "dev") == devText) return fs::path("/dev") / disk.path().filename();
+    std::error_code inner;
+    for (const auto& child : fs::directory_iterator(disk.path(), inner)) {
+      if (fs::exists(child.path() / "partition") && ReadSysText(child.path() / "dev") == devText) {
+        return fs::path("/dev") / child.path().filename();
+      }
+    }
+  }
+  return fs::path("/dev/block") / devText;
+}
+
 PartitionDescriptor BlankEntry(const DiskDetails& disk, EntryKind kind, uint64_t first, uint64_t count) {
   PartitionDescriptor entry;
   entry.kind = kind;
@@ -367,9 +382,7 @@ int GetVolumeFileSystemName(const fs::path& mountPoint, std::string& out, const 
   for (const auto& [devText, mount] : *mounts) {
     if (mount.mountPoint != wanted && mount.mountPoint != mountPoint) continue;
     // The device says FAT32 or FAT where the mount table only says vfat.
-    dev_t devnum = ParseDevnum(devText);
-    fs::path node = fs::path("/dev/block") / devText;
-    out = FileSystemDisplayName(settings.identify(node, devnum));
+    out = FileSystemDisplayName(settings.identify(DeviceNodeOf(devText, settings.sysBlock), ParseDevnum(devText)));
     if (out.empty()) out = FileSystemDisplayName(VolumeIdentity{mount.fileSystemType, "", "", ""});
     return kSuccess;
   }
