@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string_view>
 
 #include "carve/signatures.h"
@@ -52,6 +54,10 @@ int32_t RecogniseSqlite(ByteView d, CarveContext& c);
 int32_t RecogniseDbx(ByteView d, CarveContext& c);
 int32_t RecognisePst(ByteView d, CarveContext& c);
 int32_t RecogniseTrueType(ByteView d, CarveContext& c);
+int32_t RecogniseIsoBrand(ByteView d, CarveContext& c);
+int32_t RecogniseOrf(ByteView d, CarveContext& c);
+int32_t RecogniseFlac(ByteView d, CarveContext& c);
+int32_t RecogniseOgg(ByteView d, CarveContext& c);
 
 // Size rules.
 uint64_t SizeWalk128M(ByteView d, CarveContext& c);
@@ -62,7 +68,7 @@ uint64_t SizeJpeg(ByteView d, CarveContext& c);
 uint64_t SizeGif(ByteView d, CarveContext& c);
 uint64_t SizePng(ByteView d, CarveContext& c);
 uint64_t SizeBmp(ByteView d, CarveContext& c);
-uint64_t SizeRiffWav(ByteView d, CarveContext& c);
+uint64_t SizeRiffLength(ByteView d, CarveContext& c);
 uint64_t SizeRiffAvi(ByteView d, CarveContext& c);
 uint64_t SizeSwf(ByteView d, CarveContext& c);
 uint64_t SizeAsf(ByteView d, CarveContext& c);
@@ -70,10 +76,73 @@ uint64_t SizeIcon(ByteView d, CarveContext& c);
 uint64_t SizeMpeg(ByteView d, CarveContext& c);
 uint64_t SizeRealMedia(ByteView d, CarveContext& c);
 uint64_t SizeMp4(ByteView d, CarveContext& c);
+uint64_t SizeIsoMedia(ByteView d, CarveContext& c);
 uint64_t SizeMp3(ByteView d, CarveContext& c);
 uint64_t SizeApe(ByteView d, CarveContext& c);
 uint64_t SizeMidi(ByteView d, CarveContext& c);
 uint64_t SizeTransportStream(ByteView d, CarveContext& c);
+uint64_t SizeMts(ByteView d, CarveContext& c);
+uint64_t SizeMatroska(ByteView d, CarveContext& c);
+uint64_t SizeOgg(ByteView d, CarveContext& c);
+uint64_t SizeFlac(ByteView d, CarveContext& c);
+uint64_t SizeTiff(ByteView d, CarveContext& c);
+uint64_t SizeCameraRaw(ByteView d, CarveContext& c);
+uint64_t SizePdf(ByteView d, CarveContext& c);
+uint64_t SizeOle(ByteView d, CarveContext& c);
+uint64_t SizeZip(ByteView d, CarveContext& c);
+uint64_t Size7z(ByteView d, CarveContext& c);
+uint64_t SizeRar(ByteView d, CarveContext& c);
+uint64_t SizeGzip(ByteView d, CarveContext& c);
+
+// The rules that guess from an end marker or the walk, kept for files whose
+// structure does not hold (cut short, overwritten, or not what the header says).
+uint64_t SizeJpegByEndMarker(ByteView d, CarveContext& c);
+uint64_t SizeMp4ByTrailer(ByteView d, CarveContext& c);
+uint64_t SizeMp3ByTag(ByteView d, CarveContext& c);
+uint64_t SizeGifByEndMarker(ByteView d, CarveContext& c);
+uint64_t SizePngByEndMarker(ByteView d, CarveContext& c);
+
+// Given the bytes of one chunk (cut at the boundary, when there is one) and
+// their offset from the start of the hit sector, returns the file's size when
+// the chunk holds its end.
+using EndSearch = std::function<std::optional<uint64_t>(ByteView chunk, uint64_t chunkOffset)>;
+
+// Walks the sectors after the hit in 64 KiB chunks to the boundary test, the
+// cap, the source's end, a read fault, or the end search's answer.
+uint64_t WalkSectors(CarveContext& c, uint64_t cap, bool mpegVariant, const EndSearch& search);
+
+class CarveWindow;
+// A structural walk: the file's end from its first byte, or nullopt when the
+// structure does not hold within the window's limit.
+using StructureEnd = std::optional<uint64_t> (*)(CarveWindow& window);
+// Runs structure over a window capped at cap; when it fails, marks the context's
+// structureBroken and answers with fallback (0, "not carved", without one).
+uint64_t SizeByStructure(ByteView d, CarveContext& c, uint64_t cap, StructureEnd structure, SizeRule fallback);
+
+// As SizeByStructure, for formats whose lengths cannot vouch for the bytes
+// they cover (media payloads, allocation tables, strips): the sectors inside
+// the size are then walked with the boundary test as well, and a file or
+// file-system structure starting there ends the file, as damaged.
+uint64_t SizeByStructureWithinBoundary(ByteView d, CarveContext& c, uint64_t cap, StructureEnd structure,
+                                       SizeRule fallback);
+
+// The structural walks, one per format family.
+std::optional<uint64_t> JpegStructureEnd(CarveWindow& window);
+std::optional<uint64_t> PngStructureEnd(CarveWindow& window);
+std::optional<uint64_t> GifStructureEnd(CarveWindow& window);
+std::optional<uint64_t> ZipStructureEnd(CarveWindow& window);
+std::optional<uint64_t> SevenZipStructureEnd(CarveWindow& window);
+std::optional<uint64_t> RarStructureEnd(CarveWindow& window);
+std::optional<uint64_t> GzipStructureEnd(CarveWindow& window);
+std::optional<uint64_t> OleStructureEnd(CarveWindow& window);
+std::optional<uint64_t> IsoMediaStructureEnd(CarveWindow& window);
+std::optional<uint64_t> TiffStructureEnd(CarveWindow& window);
+std::optional<uint64_t> AviStructureEnd(CarveWindow& window);
+std::optional<uint64_t> Mp3StructureEnd(CarveWindow& window);
+std::optional<uint64_t> MatroskaStructureEnd(CarveWindow& window);
+std::optional<uint64_t> OggStructureEnd(CarveWindow& window);
+std::optional<uint64_t> FlacStructureEnd(CarveWindow& window);
+std::optional<uint64_t> MtsStructureEnd(CarveWindow& window);
 
 // Reads count sectors from the absolute sector first into the context's
 // buffer, never past the source's end. Returns the bytes read (whole sectors;

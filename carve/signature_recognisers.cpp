@@ -364,7 +364,12 @@ int32_t Recognise7z(ByteView d, CarveContext&) { return Bytes(d, 0, {0x37, 0x7A,
 
 int32_t RecogniseZip(ByteView d, CarveContext&) { return d.size() >= 48 && Bytes(d, 0, {'P', 'K', 3, 4}) ? 35 : kNo; }
 
-int32_t RecogniseRar(ByteView d, CarveContext&) { return Bytes(d, 0, {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00}) ? 37 : kNo; }
+// RAR 4 ("Rar!" 1A 07 00) and RAR 5 ("Rar!" 1A 07 01 00), which no other row takes.
+int32_t RecogniseRar(ByteView d, CarveContext&) {
+  return Bytes(d, 0, {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00}) || Bytes(d, 0, {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00})
+             ? 37
+             : kNo;
+}
 
 int32_t RecogniseCab(ByteView d, CarveContext&) { return d.size() >= 36 && d.Matches(0, "MSCF") ? 33 : kNo; }
 
@@ -398,6 +403,44 @@ int32_t RecogniseTrueType(ByteView d, CarveContext&) {
   if (count == 0 || d.be16(6) == 0 || d.be16(8) == 0 || d.be16(10) == 0) return kNo;
   if (!d.Has(0, 16 + 16 * size_t{count})) return kNo;
   return d.be32(16 * size_t{count} + 12) == 0x00010000 ? 45 : kNo;
+}
+
+// Types added after the original table; each looks for bytes no earlier row
+// accepts, so no file that matched before changes type.
+namespace {
+
+bool HasMajorBrand(ByteView d, std::initializer_list<std::string_view> brands) {
+  if (d.size() < 16 || !d.Matches(4, "ftyp")) return false;
+  for (std::string_view brand : brands) {
+    if (d.Matches(8, brand)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// Still images, audio and camera raw files in the ISO box format, told apart
+// by their major brand (the earlier mp4, 3gp and mov rows take theirs first).
+int32_t RecogniseIsoBrand(ByteView d, CarveContext&) {
+  if (HasMajorBrand(d, {"heic", "heix", "heim", "heis", "hevc", "mif1", "msf1", "avif"})) return kTypeHeif;
+  if (HasMajorBrand(d, {"M4A ", "M4B "})) return kTypeM4a;
+  if (HasMajorBrand(d, {"crx "})) return kTypeCr3;
+  return kNo;
+}
+
+int32_t RecogniseOrf(ByteView d, CarveContext&) {
+  return d.size() >= 8 && (d.Matches(0, "IIRO") || d.Matches(0, "IIRS") || d.Matches(0, "MMOR")) ? kTypeOrf : kNo;
+}
+
+// "fLaC", then the STREAMINFO block that must come first (type 0, 34 bytes).
+int32_t RecogniseFlac(ByteView d, CarveContext&) {
+  return d.size() >= 42 && d.Matches(0, "fLaC") && (d.u8(4) & 0x7F) == 0 && d.be32(4) % 0x1000000 == 34 ? kTypeFlac
+                                                                                                         : kNo;
+}
+
+// The first page of a stream: version 0 and the beginning-of-stream flag.
+int32_t RecogniseOgg(ByteView d, CarveContext&) {
+  return d.size() >= 28 && d.Matches(0, "OggS") && d.u8(4) == 0 && (d.u8(5) & 0x02) ? kTypeOgg : kNo;
 }
 
 FirstBytes FirstBytesOf(Recogniser r) {
@@ -450,6 +493,10 @@ FirstBytes FirstBytesOf(Recogniser r) {
       {RecogniseDbx, "\xCF"sv, false},
       {RecognisePst, "!"sv, false},
       {RecogniseTrueType, "\x00"sv, false},
+      {RecogniseIsoBrand, "\x00"sv, false},
+      {RecogniseOrf, "IM"sv, false},
+      {RecogniseFlac, "f"sv, false},
+      {RecogniseOgg, "O"sv, false},
   };
   for (const Entry& e : kEntries) {
     if (e.recogniser == r) return {e.bytes, e.any};

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "carve/carve_window.h"
 #include "carve/signature_internal.h"
 
 namespace kestrel::sig {
@@ -22,11 +23,6 @@ constexpr uint64_t k8M = 0x800000;
 
 uint64_t SectorBytes(const CarveContext& c) { return static_cast<uint64_t>(std::max(c.source.sectorBytes, 1)); }
 
-// Given the bytes of one chunk (cut at the boundary, when there is one) and
-// their offset from the start of the hit sector, returns the file's size when
-// the chunk holds its end.
-using EndSearch = std::function<std::optional<uint64_t>(ByteView chunk, uint64_t chunkOffset)>;
-
 // The boundary test of one sector: the first recogniser hit, or a structure
 // sector, starts something else. MPEG streams repeat their pack and sequence
 // headers, so for them those do not count.
@@ -37,7 +33,9 @@ bool EndsHere(ByteView sector, CarveContext& c, bool mpegVariant) {
   return IsStructureSector(sector) != 0;
 }
 
-uint64_t Walk(CarveContext& c, uint64_t cap, bool mpegVariant, const EndSearch& search) {
+}  // namespace
+
+uint64_t WalkSectors(CarveContext& c, uint64_t cap, bool mpegVariant, const EndSearch& search) {
   const uint64_t sectorBytes = SectorBytes(c);
   const uint64_t perChunk = std::max<uint64_t>(1, kSignatureScratchBytes / sectorBytes);
   uint8_t* chunkBuffer = c.walkBuffer();
@@ -93,6 +91,8 @@ uint64_t Walk(CarveContext& c, uint64_t cap, bool mpegVariant, const EndSearch& 
   return size;
 }
 
+namespace {
+
 // Every occurrence of marker, in order; the first tail-clean one ends the file after it.
 std::optional<uint64_t> FirstCleanMarker(ByteView bytes, uint64_t offset, std::string_view marker, int32_t sectorBytes) {
   for (size_t at = FindBytes(bytes, marker); at != std::string_view::npos; at = FindBytes(bytes, marker, at + 1)) {
@@ -103,19 +103,39 @@ std::optional<uint64_t> FirstCleanMarker(ByteView bytes, uint64_t offset, std::s
 
 uint64_t MarkerRule(ByteView d, CarveContext& c, std::string_view marker) {
   if (auto end = FirstCleanMarker(d, 0, marker, c.source.sectorBytes)) return *end;
-  return Walk(c, k128M, false, [&](ByteView chunk, uint64_t offset) {
+  return WalkSectors(c, k128M, false, [&](ByteView chunk, uint64_t offset) {
     return FirstCleanMarker(chunk, offset, marker, c.source.sectorBytes);
   });
 }
 
 }  // namespace
 
-uint64_t SizeWalk128M(ByteView, CarveContext& c) { return Walk(c, k128M, false, nullptr); }
-uint64_t SizeWalk256M(ByteView, CarveContext& c) { return Walk(c, k256M, false, nullptr); }
-uint64_t SizeWalk6G(ByteView, CarveContext& c) { return Walk(c, k6G, false, nullptr); }
-uint64_t SizeWalk64G(ByteView, CarveContext& c) { return Walk(c, k64G, false, nullptr); }
+uint64_t SizeByStructure(ByteView d, CarveContext& c, uint64_t cap, StructureEnd structure, SizeRule fallback) {
+  CarveWindow window(c, d, cap);
+  if (std::optional<uint64_t> end = structure(window)) return *end;
+  if (window.cancelled()) return SectorBytes(c);
+  c.structureBroken = true;
+  return fallback != nullptr ? fallback(d, c) : 0;
+}
 
-uint64_t SizeJpeg(ByteView d, CarveContext& c) {
+uint64_t SizeByStructureWithinBoundary(ByteView d, CarveContext& c, uint64_t cap, StructureEnd structure,
+                                       SizeRule fallback) {
+  uint64_t size = SizeByStructure(d, c, cap, structure, fallback);
+  if (c.structureBroken || c.cancelResult != 0 || size <= SectorBytes(c)) return size;
+  // Every sector that starts inside the file, the one holding its last byte too.
+  uint64_t whole = (size + SectorBytes(c) - 1) / SectorBytes(c) * SectorBytes(c);
+  uint64_t walked = WalkSectors(c, whole, false, nullptr);
+  if (walked >= size || c.cancelResult != 0) return size;
+  c.structureBroken = true;  // another file starts inside what the lengths claim: this one was cut
+  return walked;
+}
+
+uint64_t SizeWalk128M(ByteView, CarveContext& c) { return WalkSectors(c, k128M, false, nullptr); }
+uint64_t SizeWalk256M(ByteView, CarveContext& c) { return WalkSectors(c, k256M, false, nullptr); }
+uint64_t SizeWalk6G(ByteView, CarveContext& c) { return WalkSectors(c, k6G, false, nullptr); }
+uint64_t SizeWalk64G(ByteView, CarveContext& c) { return WalkSectors(c, k64G, false, nullptr); }
+
+uint64_t SizeJpegByEndMarker(ByteView d, CarveContext& c) {
   using namespace std::string_view_literals;
   constexpr std::string_view kEnd = "\xFF\xD9"sv;
   size_t first = FindBytes(d, kEnd);
@@ -124,7 +144,7 @@ uint64_t SizeJpeg(ByteView d, CarveContext& c) {
   // zeros: of the tail-clean markers before the boundary, the last one is the
   // picture's own end.
   std::optional<uint64_t> remembered;
-  uint64_t walked = Walk(c, k128M, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
+  uint64_t walked = WalkSectors(c, k128M, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
     for (size_t at = FindBytes(chunk, kEnd); at != std::string_view::npos; at = FindBytes(chunk, kEnd, at + 1)) {
       if (IsTailClean(chunk, at + 2, c.source.sectorBytes)) remembered = offset + at + 2;
     }
@@ -133,12 +153,12 @@ uint64_t SizeJpeg(ByteView d, CarveContext& c) {
   return remembered && *remembered < walked ? *remembered : walked;
 }
 
-uint64_t SizeGif(ByteView d, CarveContext& c) {
+uint64_t SizeGifByEndMarker(ByteView d, CarveContext& c) {
   using namespace std::string_view_literals;
   return MarkerRule(d, c, "\x00\x3B"sv);
 }
 
-uint64_t SizePng(ByteView d, CarveContext& c) {
+uint64_t SizePngByEndMarker(ByteView d, CarveContext& c) {
   using namespace std::string_view_literals;
   return MarkerRule(d, c, "IEND\xAE\x42\x60\x82"sv);
 }
@@ -148,12 +168,7 @@ uint64_t SizeBmp(ByteView d, CarveContext&) {
   return std::min<uint64_t>(d.le32(2), k128M);
 }
 
-uint64_t SizeRiffWav(ByteView d, CarveContext&) { return uint64_t{d.le32(4)} + 8; }
-
-uint64_t SizeRiffAvi(ByteView d, CarveContext& c) {
-  if (d.size() < 16) return SectorBytes(c);
-  return uint64_t{d.le32(4)} + 8;
-}
+uint64_t SizeRiffLength(ByteView d, CarveContext&) { return uint64_t{d.le32(4)} + 8; }
 
 uint64_t SizeSwf(ByteView d, CarveContext& c) {
   if (d.Matches(0, "FWS")) return std::min<uint64_t>(d.le32(4), k256M);
@@ -187,7 +202,7 @@ uint64_t SizeIcon(ByteView d, CarveContext& c) {
 uint64_t SizeMpeg(ByteView d, CarveContext& c) {
   using namespace std::string_view_literals;
   std::string_view end = d.u8(3) == 0xB3 ? "\x00\x00\x01\xB7"sv : "\x00\x00\x01\xB9"sv;
-  return Walk(c, k6G, true, [&](ByteView chunk, uint64_t offset) {
+  return WalkSectors(c, k6G, true, [&](ByteView chunk, uint64_t offset) {
     return FirstCleanMarker(chunk, offset, end, c.source.sectorBytes);
   });
 }
@@ -195,16 +210,16 @@ uint64_t SizeMpeg(ByteView d, CarveContext& c) {
 uint64_t SizeRealMedia(ByteView, CarveContext& c) {
   using namespace std::string_view_literals;
   constexpr std::string_view kIndexEnd = "INDX\x00\x00\x00\x14\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x00"sv;
-  return Walk(c, k6G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
+  return WalkSectors(c, k6G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
     size_t at = FindBytes(chunk, kIndexEnd);
     if (at == std::string_view::npos) return std::nullopt;
     return offset + at + kIndexEnd.size();
   });
 }
 
-uint64_t SizeMp4(ByteView, CarveContext& c) {
+uint64_t SizeMp4ByTrailer(ByteView, CarveContext& c) {
   constexpr std::string_view kTrailer = "freeIsoMedia File Produced";
-  return Walk(c, k6G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
+  return WalkSectors(c, k6G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
     size_t at = FindBytes(chunk, kTrailer);
     if (at == std::string_view::npos) return std::nullopt;
     size_t end = at + kTrailer.size();
@@ -213,9 +228,9 @@ uint64_t SizeMp4(ByteView, CarveContext& c) {
   });
 }
 
-uint64_t SizeMp3(ByteView, CarveContext& c) {
+uint64_t SizeMp3ByTag(ByteView, CarveContext& c) {
   std::optional<uint64_t> lastTag;
-  uint64_t walked = Walk(c, k2G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
+  uint64_t walked = WalkSectors(c, k2G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
     for (size_t at = FindBytes(chunk, "TAG"); at != std::string_view::npos; at = FindBytes(chunk, "TAG", at + 1))
       lastTag = offset + at;
     return std::nullopt;
@@ -227,7 +242,7 @@ uint64_t SizeMp3(ByteView, CarveContext& c) {
 uint64_t SizeApe(ByteView, CarveContext& c) {
   using namespace std::string_view_literals;
   constexpr std::string_view kTag = "APETAGEX\xD0\x07"sv;
-  return Walk(c, k2G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
+  return WalkSectors(c, k2G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
     size_t first = FindBytes(chunk, kTag);
     if (first == std::string_view::npos) return std::nullopt;
     size_t second = FindBytes(chunk, kTag, first + 1);
@@ -266,7 +281,7 @@ uint64_t SizeMidi(ByteView d, CarveContext& c) {
   MidiChain chain;
   chain.count = d.be16(10);
   if (chain.Advance(d, 0)) return std::min(chain.next, k8M);
-  return Walk(c, k8M, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
+  return WalkSectors(c, k8M, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
     if (chain.Advance(chunk, offset)) return std::min(chain.next, k8M);
     return std::nullopt;
   });
@@ -279,7 +294,7 @@ uint64_t SizeTransportStream(ByteView d, CarveContext& c) {
   while (next < d.size() && d.u8(next) == 0x47) next += kPacket;
   if (next < d.size()) end = next;
   if (!end) {
-    uint64_t walked = Walk(c, k64G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
+    uint64_t walked = WalkSectors(c, k64G, false, [&](ByteView chunk, uint64_t offset) -> std::optional<uint64_t> {
       while (next < offset + chunk.size()) {
         if (next < offset || chunk.u8(static_cast<size_t>(next - offset)) != 0x47) return next;
         next += kPacket;

@@ -114,7 +114,9 @@ int IdentifyAndSize(CarveContext& context, const SignatureSource& source, ByteVi
   if (code == kTypeMts) context.lastWasMts = true;
 
   context.cancelResult = 0;
+  context.structureBroken = false;
   uint64_t size = hit->size(data, context);
+  result.damaged = context.structureBroken;
   // Never claim bytes the source does not have.
   uint64_t end = source.EffectiveEndByte();
   if (end != UINT64_MAX && source.sectorBytes > 0) {

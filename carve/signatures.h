@@ -24,12 +24,18 @@
 
 namespace kestrel {
 
-// Type codes 0..48 name formats (see the table in signature_table.cpp);
-// this one means "nothing recognised".
+// Type codes 0..48 and 50 on name formats (see the table in
+// signature_table.cpp); 49 means "nothing recognised".
 inline constexpr int32_t kTypeUnrecognised = 49;
 inline constexpr int32_t kTypeTransportStream = 20;
 inline constexpr int32_t kTypeMts = 47;
-inline constexpr size_t kSignatureRowCount = 84;
+inline constexpr int32_t kTypeHeif = 50;
+inline constexpr int32_t kTypeM4a = 51;
+inline constexpr int32_t kTypeCr3 = 52;
+inline constexpr int32_t kTypeOrf = 53;
+inline constexpr int32_t kTypeFlac = 54;
+inline constexpr int32_t kTypeOgg = 55;
+inline constexpr size_t kSignatureRowCount = 90;
 // Every read a recogniser or a size rule makes goes through one buffer of this size.
 inline constexpr uint32_t kSignatureScratchBytes = 65536;
 
@@ -94,6 +100,9 @@ class CarveContext {
   CarveProgress values;
   int cancelResult = 0;        // non-zero return of the last progress call
   bool carvingInProgress = false;
+  // Set by a size rule whose file's own structure did not hold, so that the
+  // size it gave is a guess (a walk, an end marker) or 0 (nothing to carve).
+  bool structureBroken = false;
   bool lastWasMts = false;
   uint8_t mtsByte7 = 0;
 
@@ -125,7 +134,7 @@ struct SignatureRow {
   SizeRule size;          // null: the type has no size rule and is never carved
 };
 
-// The 84 rows in the order that decides which type wins when several match.
+// The rows in the order that decides which type wins when several match.
 std::span<const SignatureRow> SignatureTable();
 
 // The first row whose recogniser says yes, with the code it returned; null when
@@ -140,6 +149,9 @@ struct IdentifyResult {
   std::string name;       // "<hit sector>.<extension>", e.g. 123456.jpg
   uint64_t size = 0;      // from the size rule; 0 when there is none
   bool hasSizeRule = false;
+  // The file's structure did not hold: size is the old rule's guess, or 0
+  // when the type has nothing to guess with.
+  bool damaged = false;
 };
 
 // Identifies the file starting at hitSector (data = that sector's bytes) and

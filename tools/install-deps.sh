@@ -17,3 +17,6 @@ apt-get install -y -qq --no-install-recommends dosfstools mtools >/dev/null
 apt-get install -y -qq --no-install-recommends exfatprogs exfat-fuse sleuthkit testdisk >/dev/null
 # libudev answers file-system type and label of devices the user may not open.
 apt-get install -y -qq --no-install-recommends libudev-dev >/dev/null
+# The tools that remake tests/data/samples (tools/images/make-sample-files.sh) and that
+# tools/carving-compare.sh runs against (photorec comes with testdisk above).
+apt-get install -y -qq --no-install-recommends ffmpeg imagemagick python3-pil p7zip-full zip ghostscript flac vorbis-tools libgsf-bin libtiff-tools libjpeg-turbo-progs libheif-examples >/dev/null

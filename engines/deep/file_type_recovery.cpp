@@ -13,13 +13,14 @@ namespace kestrel {
 
 namespace {
 
-// Types sized from a header field: the header is not trusted to cover what
-// follows, so the pass goes on with the next sector. (Codes 0, 2, 3, 5, 33 and
-// 45 have no size rule and never get here.)
+// Types sized from a single header field: the header is not trusted to cover
+// what follows, so the pass goes on with the next sector. Types sized by a walk
+// of their own structure are skipped whole. (Codes 33 and 45 have no size rule
+// and never get here.)
 bool SizedFromHeader(int32_t code) {
   switch (code) {
     case 21: case 22: case 24: case 26: case 29: case 46:
-    case 0: case 2: case 3: case 5: case 33: case 45:
+    case 33: case 45:
       return true;
     default:
       return false;
@@ -125,11 +126,14 @@ int CFileTypeRecovery::CarveSector(int32_t sectorBytes, const uint8_t* data, uin
   int answer = IdentifyAndSize(context_, source, ByteView(data, length), hitSector, progress, result);
   if (answer != kSuccess) return answer;
   if (!log_) return kErrInvalidParameter;
+  // A file whose structure broke with nothing to guess its end from is not
+  // carved; one sized by a guess is listed as damaged.
+  if (result.damaged && result.size == 0) return kErrInvalidParameter;
 
   FoundFileRecord record;
   record.driveLetter = letter_;
   record.engineKind = static_cast<uint32_t>(EngineKind::kCarving);
-  record.contentValid = 1;
+  record.contentValid = result.damaged ? 0 : 1;
   record.clusterBytes = -1;
   record.size = result.size;
   record.entrySector = hitSector;

@@ -18,13 +18,21 @@ struct Expected {
 };
 
 const Expected kSamples[] = {
-    {"exif.jpg", "jpg", true},     {"jfif.jpg", "jpg", true},     {"noise.jpg", "jpg", true},
-    {"image.png", "png", true},    {"image.gif", "gif", true},    {"image.bmp", "bmp", true},
-    {"sound.wav", "wav", true},    {"clip.avi", "avi", true},     {"song.mp3", "mp3", true},
-    {"tune.mid", "mid", true},     {"doc.pdf", "pdf", false},     {"archive.zip", "zip", false},
-    {"report.docx", "docx", false}, {"sheet.xlsx", "xlsx", false}, {"word.doc", "doc", false},
-    {"book.xls", "xls", false},    {"program.exe", "exe", false}, {"library.dll", "dll", false},
-    {"raw.jpg", "jpg", true},      {"image-v5.bmp", "bmp", true},
+    {"exif.jpg", "jpg", true},      {"jfif.jpg", "jpg", true},       {"noise.jpg", "jpg", true},
+    {"raw.jpg", "jpg", true},       {"camera.jpg", "jpg", true},     {"progressive.jpg", "jpg", true},
+    {"restart.jpg", "jpg", true},   {"image.png", "png", true},      {"image.gif", "gif", true},
+    {"image.bmp", "bmp", true},     {"image-v5.bmp", "bmp", true},   {"gray.tif", "tif", true},
+    {"pages.tif", "tif", true},     {"tiled.tif", "tif", true},      {"still.heic", "heic", true},
+    {"sound.wav", "wav", true},     {"clip.avi", "avi", true},       {"song.mp3", "mp3", true},
+    {"tune.mid", "mid", true},      {"clip.mp4", "mp4", true},       {"clip.mov", "mov", true},
+    {"clip.3gp", "3gp", true},      {"voice.m4a", "m4a", true},      {"clip.mkv", "mkv", true},
+    {"clip.webm", "mkv", true},     {"tone.flac", "flac", true},     {"tone.ogg", "ogg", true},
+    {"doc.pdf", "pdf", true},       {"gs.pdf", "pdf", true},         {"linear.pdf", "pdf", true},
+    {"updated.pdf", "pdf", true},   {"archive.zip", "zip", true},    {"streamed.zip", "zip", true},
+    {"report.docx", "docx", true},  {"sheet.xlsx", "xlsx", true},    {"word.doc", "doc", true},
+    {"book.xls", "xls", true},      {"gsf.doc", "doc", true},        {"packed.7z", "7z", true},
+    {"notes.txt.gz", "gz", true},   {"members.gz", "gz", true},      {"program.exe", "exe", false},
+    {"library.dll", "dll", false},
 };
 
 TEST(SignatureSamples, RecognisedAndSizedToTheirExactLength) {
@@ -40,6 +48,7 @@ TEST(SignatureSamples, RecognisedAndSizedToTheirExactLength) {
     if (sample.sized) {
       EXPECT_EQ(answer, kSuccess);
       EXPECT_EQ(result.size, bytes.size());
+      EXPECT_FALSE(result.damaged);
     } else {
       EXPECT_EQ(answer, kErrInvalidParameter);
     }
@@ -88,8 +97,9 @@ std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed) {
   return bytes;
 }
 
-// The end marker counts only when nothing but zeros follows it in its sector.
-TEST(JpegEnd, MarkerFollowedByDataInItsSectorIsNotTheEnd) {
+// Old data in the slack after a real picture used to run the file on to the
+// next file; the marker walk ends it at its own EOI.
+TEST(JpegEnd, RealPictureEndsAtItsEoiWhateverFollowsInItsSector) {
   std::vector<uint8_t> jpeg = SampleFile("jfif.jpg");
   std::vector<uint8_t> device = jpeg;
   size_t slackEnd = (jpeg.size() + 511) / 512 * 512;
@@ -99,8 +109,9 @@ TEST(JpegEnd, MarkerFollowedByDataInItsSectorIsNotTheEnd) {
   ImageSource image(device);
   IdentifyResult result = IdentifyAt(image, 0);
   EXPECT_EQ(result.extension, "jpg");
-  // No clean end: the file runs to the GIF that starts the next sector run.
-  EXPECT_EQ(result.size, slackEnd + 3 * 512);
+  // The marker walk ends it at its own EOI, whatever follows.
+  EXPECT_EQ(result.size, jpeg.size());
+  EXPECT_FALSE(result.damaged);
 }
 
 TEST(JpegEnd, MarkerEndingExactlyAtASectorBoundaryIsTheEnd) {

@@ -11,7 +11,7 @@ std::string Sample(const std::string& name) { return std::string(KESTREL_TEST_DA
 TEST(IdentifyCommand, PrintsTypeAndSizeOrDashPerFile) {
   CliResult run = RunCli({"identify", Sample("image.png"), Sample("doc.pdf"), Sample("song.mp3")});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(run.out, Sample("image.png") + "\tpng\t1567\n" + Sample("doc.pdf") + "\tpdf\t-\n" + Sample("song.mp3") +
+  EXPECT_EQ(run.out, Sample("image.png") + "\tpng\t1567\n" + Sample("doc.pdf") + "\tpdf\t329\n" + Sample("song.mp3") +
                          "\tmp3\t2977\n");
 }
 

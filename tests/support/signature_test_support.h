@@ -25,6 +25,23 @@ inline void Put(std::vector<uint8_t>& bytes, size_t offset, const std::vector<ui
   std::copy(data.begin(), data.end(), bytes.begin() + static_cast<ptrdiff_t>(offset));
 }
 
+// A structurally whole PNG of exactly total bytes (at least 57): signature,
+// IHDR, one private ancillary chunk of filler, IEND. CRCs are not checked by
+// the size rule, so they are left zero.
+inline std::vector<uint8_t> PngOfSize(size_t total, uint8_t filler = 0x5C) {
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  auto chunk = [&](std::string_view type, size_t length, uint8_t fill) {
+    for (int shift = 24; shift >= 0; shift -= 8) png.push_back(static_cast<uint8_t>(length >> shift));
+    png.insert(png.end(), type.begin(), type.end());
+    png.insert(png.end(), length, fill);
+    png.insert(png.end(), 4, 0);
+  };
+  chunk("IHDR", 13, 1);
+  chunk("kEsT", total - 57, filler);
+  chunk("IEND", 0, 0);
+  return png;
+}
+
 // content written to an image file padded with zeros to whole 512-byte
 // sectors; the source ends at content's exact length, as a file would.
 class ImageSource {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Small real files of each family the signature table knows, for the
-# recogniser and size-rule tests: made by imagemagick, ffmpeg and Debian's
-# python3 (PIL, zipfile). Output: $1/samples/. Sizes are kept off sector
-# multiples on purpose, so that sizing to the exact length is tested.
+# recogniser and size-rule tests and the carving image: made by imagemagick,
+# ffmpeg, Debian's python3 (PIL, zipfile), cjpeg, tiffcp, heif-enc, flac,
+# oggenc, zip, 7z, gzip, ghostscript and gsf. Output: $1/samples/. Sizes are
+# kept off sector multiples on purpose, so that sizing to the exact length is tested.
 set -euo pipefail
 out="$(cd "$1" && pwd)/samples"
 mkdir -p "$out"
@@ -179,8 +180,88 @@ n = int.from_bytes(d[4:6], 'big')
 open('raw.jpg', 'wb').write(d[:2] + d[4 + n:])
 "
 
+# JPEG variants: progressive (several scans), restart markers, and PIL's own
+# EXIF writer. TIFF: LZW strips, two pages (an IFD chain), and tiles.
+/usr/bin/python3 - "$work" <<'PYEOF'
+import sys
+from PIL import Image
+work = sys.argv[1]
+pic = Image.effect_mandelbrot((96, 72), (-2.0, -1.2, 1.0, 1.2), 60).convert('RGB')
+pic.save(f'{work}/progressive.jpg', 'JPEG', quality=80, progressive=True)
+pic.save(f'{work}/image.ppm')
+exif = Image.Exif()
+exif[0x010F] = 'Kestrel'                      # Make
+exif[0x0110] = 'Sample camera'                # Model
+pic.save(f'{work}/camera.jpg', 'JPEG', quality=75, exif=exif.tobytes())
+Image.radial_gradient('L').resize((48, 40)).save(f'{work}/gray.tif', compression='tiff_lzw')
+frames = [Image.linear_gradient('L').resize((30, 20)).convert('RGB'), pic.resize((24, 18))]
+frames[0].save(f'{work}/page1.tif')
+frames[1].save(f'{work}/page2.tif')
+PYEOF
+cjpeg -quality 70 -restart 1 -optimize image.ppm > restart.jpg
+tiffcp -t -w 16 -l 16 gray.tif tiled.tif
+tiffcp page1.tif page2.tif pages.tif
+
+# Video and audio containers; tiny pictures and short sounds keep them small.
+lavsrc="testsrc=size=32x24:rate=5"
+ffmpeg -v error -y -f lavfi -i "$lavsrc" -f lavfi -i "sine=frequency=500:duration=0.6" -t 0.6 \
+  -c:v mpeg4 -q:v 20 -c:a aac -b:a 16k -ar 8000 -bitexact clip.mp4
+ffmpeg -v error -y -f lavfi -i "$lavsrc" -t 0.6 -c:v mjpeg -q:v 20 -bitexact -f mov clip.mov
+ffmpeg -v error -y -f lavfi -i "$lavsrc" -f lavfi -i "sine=frequency=500:duration=0.6" -t 0.6 \
+  -c:v mpeg4 -q:v 20 -c:a aac -b:a 16k -ar 8000 -bitexact -f 3gp clip.3gp
+ffmpeg -v error -y -f lavfi -i "sine=frequency=600:duration=0.4" -c:a aac -b:a 16k -ar 8000 -bitexact voice.m4a
+ffmpeg -v error -y -f lavfi -i "$lavsrc" -t 0.6 -c:v mpeg4 -q:v 20 -bitexact clip.mkv
+ffmpeg -v error -y -f lavfi -i "$lavsrc" -t 0.6 -c:v libvpx -b:v 20k -bitexact clip.webm
+ffmpeg -v error -y -f lavfi -i "sine=frequency=700:duration=0.3" -ar 8000 -c:a pcm_s16le -bitexact tone.wav
+flac -s -f --best -o tone.flac tone.wav
+oggenc -Q -q 0 -o tone.ogg tone.wav
+heif-enc -q 30 -o still.heic progressive.jpg
+
+# Archives: a zip written to a pipe (so every entry carries a data
+# descriptor), 7z, gzip with one and with two members.
+printf 'Kestrel notes\n%.0s' $(seq 1 60) > notes.txt
+/usr/bin/python3 -c "import random; random.seed(5); open('bytes.bin','wb').write(random.randbytes(1500))"
+zip -q -X - notes.txt bytes.bin > streamed.zip
+7z a -bd -bso0 -mx=5 packed.7z notes.txt bytes.bin
+gzip -9 -n -c notes.txt > notes.txt.gz
+gzip -9 -n -c bytes.bin > part2.gz
+cat notes.txt.gz part2.gz > members.gz
+
+# PDF from ghostscript, plain and linearized, and one with an incremental
+# update appended the way an editor saves.
+cat > page.ps <<'PSEOF'
+%!PS
+/Helvetica findfont 14 scalefont setfont
+72 720 moveto (Kestrel sample document) show
+72 700 moveto (Recover me byte for byte.) show
+showpage
+PSEOF
+gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite -dCompatibilityLevel=1.4 -sOutputFile=gs.pdf page.ps
+gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite -dFastWebView=true -sOutputFile=linear.pdf page.ps >/dev/null
+/usr/bin/python3 - <<'PYEOF'
+import re
+base = open('gs.pdf', 'rb').read()
+startxref = int(re.findall(rb'startxref\s+(\d+)', base)[-1])
+size = int(re.findall(rb'/Size (\d+)', base)[-1])
+root = re.findall(rb'/Root (\d+ \d+ R)', base)[-1]
+obj_at = len(base)
+update = b'%d 0 obj\n<< /Producer (Kestrel sample update) >>\nendobj\n' % size
+xref_at = obj_at + len(update)
+update += b'xref\n%d 1\n%010d 00000 n \n' % (size, obj_at)
+update += b'trailer\n<< /Size %d /Root %s /Info %d 0 R /Prev %d >>\nstartxref\n%d\n%%%%EOF\n' % (
+    size + 1, root, size, startxref, xref_at)
+open('updated.pdf', 'wb').write(base + update)
+PYEOF
+
+# A compound document written by libgsf: its stream named as Word names its own.
+cp notes.txt WordDocument
+gsf createole gsf.doc WordDocument
+
 for f in raw.jpg image-v5.bmp exif.jpg jfif.jpg noise.jpg image.png image.gif image.bmp sound.wav clip.avi song.mp3 doc.pdf \
-         archive.zip report.docx sheet.xlsx word.doc book.xls program.exe library.dll tune.mid; do
+         archive.zip report.docx sheet.xlsx word.doc book.xls program.exe library.dll tune.mid \
+         progressive.jpg camera.jpg restart.jpg gray.tif pages.tif tiled.tif clip.mp4 clip.mov clip.3gp voice.m4a \
+         clip.mkv clip.webm tone.flac tone.ogg still.heic streamed.zip packed.7z notes.txt.gz members.gz \
+         gs.pdf linear.pdf updated.pdf gsf.doc; do
   cp "$f" "$out/$f"
 done
 ls -l "$out"

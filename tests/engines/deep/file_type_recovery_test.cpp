@@ -135,11 +135,7 @@ TEST(FileTypeRecovery, OffsetsMoveByExactlyTheSectorsPrepended) {
 
 TEST(FileTypeRecovery, PngSizedAt5000BytesContinuesTenSectorsOn) {
   std::vector<uint8_t> card(1100 * 512, 0);
-  std::vector<uint8_t> png = SampleFile("image.png");
-  png.resize(png.size() - 12);  // its own IEND chunk, then bulk up to 5,000 bytes
-  png.resize(5000 - 12, 0x5C);
-  Put(png, png.size(), std::vector<uint8_t>{0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82});
-  Put(card, 1000 * 512, png);
+  Put(card, 1000 * 512, PngOfSize(5000));
   ImageSource image(card, false);
   CFileTypeRecovery engine;
   ASSERT_EQ(engine.OpenImage(image.path(), 0), kSuccess);
