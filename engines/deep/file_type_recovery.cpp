@@ -1,11 +1,13 @@
 #include "engines/deep/file_type_recovery.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "engines/common/found_file_output.h"
 #include "engines/common/no_throw.h"
 #include "engines/common/store_support.h"
 #include "engines/common/tree_recovery.h"
+#include "carve/integrity/integrity_check.h"
 #include "catalogue/scan_log_paths.h"
 #include "platform/error_codes.h"
 
@@ -26,6 +28,33 @@ bool SizedFromHeader(int32_t code) {
       return false;
   }
 }
+
+// The bytes of a carved file on the source, for the whole-file content check.
+class CarvedBytes final : public IntegritySource {
+ public:
+  CarvedBytes(SectorDevice& device, uint64_t firstSector, int32_t sectorBytes, uint64_t size)
+      : device_(device), first_(firstSector), sectorBytes_(static_cast<uint64_t>(sectorBytes)), size_(size) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t count) override {
+    if (offset > size_ || count > size_ - offset) return false;
+    if (count == 0) return true;
+    uint64_t firstSector = offset / sectorBytes_;
+    uint64_t lastSector = (offset + count - 1) / sectorBytes_;
+    std::vector<uint8_t> sectors(static_cast<size_t>((lastSector - firstSector + 1) * sectorBytes_));
+    int32_t read = 0;
+    if (ReadSectors(static_cast<int32_t>(lastSector - firstSector + 1), device_, sectors.data(), first_ + firstSector,
+                    static_cast<int32_t>(sectorBytes_), &read) != kSuccess)
+      return false;
+    std::copy_n(sectors.begin() + static_cast<ptrdiff_t>(offset - firstSector * sectorBytes_), count, out);
+    return true;
+  }
+
+ private:
+  SectorDevice& device_;
+  uint64_t first_;
+  uint64_t sectorBytes_;
+  uint64_t size_;
+};
 
 }  // namespace
 
@@ -127,13 +156,20 @@ int CFileTypeRecovery::CarveSector(int32_t sectorBytes, const uint8_t* data, uin
   if (answer != kSuccess) return answer;
   if (!log_) return kErrInvalidParameter;
   // A file whose structure broke with nothing to guess its end from is not
-  // carved; one sized by a guess is listed as damaged.
-  if (result.damaged && result.size == 0) return kErrInvalidParameter;
+  // carved. One sized by a guess is kept as sound only when the whole-file
+  // check finds it intact; otherwise it is listed as damaged (where the
+  // listing hides damaged photos, that drops it).
+  bool damaged = false;
+  if (result.damaged) {
+    if (result.size == 0) return kErrInvalidParameter;
+    CarvedBytes bytes(reader, hitSector, sectorBytes, result.size);
+    damaged = CheckIntegrity(bytes, result.extension).verdict != IntegrityVerdict::kIntact;
+  }
 
   FoundFileRecord record;
   record.driveLetter = letter_;
   record.engineKind = static_cast<uint32_t>(EngineKind::kCarving);
-  record.contentValid = result.damaged ? 0 : 1;
+  record.contentValid = damaged ? 0 : 1;
   record.clusterBytes = -1;
   record.size = result.size;
   record.entrySector = hitSector;

@@ -149,6 +149,32 @@ TEST(FileTypeRecovery, PngSizedAt5000BytesContinuesTenSectorsOn) {
   EXPECT_EQ(records["1000.png"].size, 5000u);
 }
 
+// A file whose own structure does not hold is sized by a guess; the whole-file
+// check then decides: a cut archive fails it and is listed as damaged (a whole one is sound),
+// and a cut 7z (no guess to size it by) is not carved at all.
+TEST(FileTypeRecovery, BrokenStructureIsListedAsDamagedOrNotCarved) {
+  std::vector<uint8_t> zip = SampleFile("streamed.zip");
+  std::vector<uint8_t> sevenZip = SampleFile("packed.7z");
+  std::vector<uint8_t> card(64 * 512, 0);
+  Put(card, 2 * 512, zip);
+  Put(card, 10 * 512, std::vector<uint8_t>(zip.begin(), zip.begin() + 700));  // local headers only
+  Put(card, 20 * 512, std::vector<uint8_t>(sevenZip.begin(), sevenZip.begin() + 900));
+  Put(card, 30 * 512, SampleFile("jfif.jpg"));
+  ImageSource image(card, false);
+  CFileTypeRecovery engine;
+  ASSERT_EQ(engine.OpenImage(image.path(), 0), kSuccess);
+  RunPass(engine, image, 64);
+  std::map<std::string, FoundFileRecord> records = ByName(engine);
+  ASSERT_TRUE(records.count("2.zip"));
+  EXPECT_EQ(records["2.zip"].size, zip.size());
+  EXPECT_EQ(records["2.zip"].contentValid, 1u);
+  ASSERT_TRUE(records.count("10.zip"));
+  EXPECT_EQ(records["10.zip"].contentValid, 0u);
+  EXPECT_LE(records["10.zip"].size, 20u * 512);  // the walk stops at the next file
+  EXPECT_FALSE(records.count("20.7z"));
+  EXPECT_TRUE(records.count("30.jpg"));
+}
+
 // Stores are named by the minute: a second scan of the same source in that
 // minute must start with a store of its own, not continue the first one's.
 TEST(FileTypeRecovery, TwoScansInOneMinuteKeepTheirOwnStores) {
