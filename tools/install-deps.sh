@@ -20,3 +20,5 @@ apt-get install -y -qq --no-install-recommends libudev-dev >/dev/null
 # The tools that remake tests/data/samples (tools/images/make-sample-files.sh) and that
 # tools/carving-compare.sh runs against (photorec comes with testdisk above).
 apt-get install -y -qq --no-install-recommends ffmpeg imagemagick python3-pil p7zip-full zip ghostscript flac vorbis-tools libgsf-bin libtiff-tools libjpeg-turbo-progs libheif-examples >/dev/null
+# clang and its sanitizer/libFuzzer runtimes: the sanitized test build and the fuzz targets.
+apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null
