@@ -93,6 +93,7 @@ uint64_t SizeZip(ByteView d, CarveContext& c);
 uint64_t Size7z(ByteView d, CarveContext& c);
 uint64_t SizeRar(ByteView d, CarveContext& c);
 uint64_t SizeGzip(ByteView d, CarveContext& c);
+uint64_t SizeExecutable(ByteView d, CarveContext& c);
 
 // The rules that guess from an end marker or the walk, kept for files whose
 // structure does not hold (cut short, overwritten, or not what the header says).
@@ -135,6 +136,7 @@ std::optional<uint64_t> SevenZipStructureEnd(CarveWindow& window);
 std::optional<uint64_t> RarStructureEnd(CarveWindow& window);
 std::optional<uint64_t> GzipStructureEnd(CarveWindow& window);
 std::optional<uint64_t> OleStructureEnd(CarveWindow& window);
+std::optional<uint64_t> ExecutableStructureEnd(CarveWindow& window);
 std::optional<uint64_t> IsoMediaStructureEnd(CarveWindow& window);
 std::optional<uint64_t> TiffStructureEnd(CarveWindow& window);
 std::optional<uint64_t> AviStructureEnd(CarveWindow& window);

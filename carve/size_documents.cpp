@@ -1,7 +1,8 @@
 // Documents sized by their own structure: PDF to the last end-of-file marker
 // before the next file (incremental updates and linearized files append
-// further markers), and OLE compound documents to the highest sector their
-// allocation table uses.
+// further markers), OLE compound documents to the highest sector their
+// allocation table uses, and executables to the end of their furthest section
+// or signature.
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -131,6 +132,41 @@ std::optional<uint64_t> OleStructureEnd(CarveWindow& window) {
 
 uint64_t SizeOle(ByteView d, CarveContext& c) {
   return SizeByStructureWithinBoundary(d, c, k64G, OleStructureEnd, SizeWalk256M);
+}
+
+// ---- Portable executables ----
+
+// The headers, every section's raw data and the signature (whose directory
+// entry holds a file offset). Data appended after all of them (an installer's
+// payload) is not described anywhere and is not counted.
+std::optional<uint64_t> ExecutableStructureEnd(CarveWindow& window) {
+  ByteView dos = window.Read(0, 64);
+  if (dos.empty()) return std::nullopt;
+  uint32_t pe = dos.le32(60);
+  ByteView coff = window.Read(pe, 24);
+  if (coff.empty() || !coff.Matches(0, std::string_view("PE\0\0", 4))) return std::nullopt;
+  uint16_t sections = coff.le16(6), optionalBytes = coff.le16(20);
+  if (sections == 0 || sections > 96) return std::nullopt;
+  ByteView optional = window.Read(pe + 24, optionalBytes);
+  if (optional.empty() || optionalBytes < 64) return std::nullopt;
+  bool plus = optional.le16(0) == 0x20B;
+  uint64_t end = optional.le32(60);  // SizeOfHeaders
+  size_t directories = plus ? 112 : 96;
+  if (optional.Has(directories + 4 * 8, 8)) {
+    uint64_t signatureAt = optional.le32(directories + 4 * 8), signatureBytes = optional.le32(directories + 4 * 8 + 4);
+    if (signatureAt != 0) end = std::max(end, signatureAt + signatureBytes);
+  }
+  ByteView table = window.Read(uint64_t{pe} + 24 + optionalBytes, size_t{sections} * 40);
+  if (table.empty()) return std::nullopt;
+  for (size_t i = 0; i < sections; ++i) {
+    uint64_t rawBytes = table.le32(i * 40 + 16), rawAt = table.le32(i * 40 + 20);
+    if (rawBytes != 0) end = std::max(end, rawAt + rawBytes);
+  }
+  return end <= window.limit() ? std::optional<uint64_t>(end) : std::nullopt;
+}
+
+uint64_t SizeExecutable(ByteView d, CarveContext& c) {
+  return SizeByStructure(d, c, k256M, ExecutableStructureEnd, nullptr);
 }
 
 }  // namespace kestrel::sig

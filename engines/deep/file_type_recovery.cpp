@@ -15,14 +15,14 @@ namespace kestrel {
 
 namespace {
 
-// Types sized from a single header field: the header is not trusted to cover
-// what follows, so the pass goes on with the next sector. Types sized by a walk
-// of their own structure are skipped whole. (Codes 33 and 45 have no size rule
-// and never get here.)
+// Types sized from their headers alone: the header is not trusted to cover
+// what follows (an executable may carry an appended payload), so the pass goes
+// on with the next sector. Types sized by a walk of their own structure are
+// skipped whole. (Codes 33 and 45 have no size rule and never get here.)
 bool SizedFromHeader(int32_t code) {
   switch (code) {
     case 21: case 22: case 24: case 26: case 29: case 46:
-    case 33: case 45:
+    case 41: case 42: case 43: case 33: case 45:
       return true;
     default:
       return false;

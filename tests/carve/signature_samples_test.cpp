@@ -31,8 +31,8 @@ const Expected kSamples[] = {
     {"updated.pdf", "pdf", true},   {"archive.zip", "zip", true},    {"streamed.zip", "zip", true},
     {"report.docx", "docx", true},  {"sheet.xlsx", "xlsx", true},    {"word.doc", "doc", true},
     {"book.xls", "xls", true},      {"gsf.doc", "doc", true},        {"packed.7z", "7z", true},
-    {"notes.txt.gz", "gz", true},   {"members.gz", "gz", true},      {"program.exe", "exe", false},
-    {"library.dll", "dll", false},
+    {"notes.txt.gz", "gz", true},   {"members.gz", "gz", true},      {"program.exe", "exe", true},
+    {"library.dll", "dll", true},
 };
 
 TEST(SignatureSamples, RecognisedAndSizedToTheirExactLength) {
@@ -175,7 +175,7 @@ TEST(SignatureSamples, DamagedCopiesNeverSizePastTheSourceEnd) {
   size_t recognised = 0;
   for (const Expected& sample : kSamples) {
     std::vector<uint8_t> original = SampleFile(sample.file);
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 8; ++round) {
       std::vector<uint8_t> bytes = original;
       for (int k = 0; k < 4; ++k) bytes[random() % std::min<size_t>(bytes.size(), 600)] = uint8_t(random());
       bytes.resize(1 + random() % bytes.size());

@@ -20,7 +20,7 @@ const char* const kSized[] = {
     "song.mp3",    "tune.mid",     "clip.mp4",    "clip.mov",    "clip.3gp",     "voice.m4a",       "clip.mkv",
     "clip.webm",   "tone.flac",    "tone.ogg",    "doc.pdf",     "gs.pdf",       "linear.pdf",      "updated.pdf",
     "archive.zip", "streamed.zip", "report.docx", "sheet.xlsx",  "word.doc",     "book.xls",        "gsf.doc",
-    "packed.7z",   "notes.txt.gz", "members.gz",
+    "packed.7z",   "notes.txt.gz", "members.gz",  "program.exe", "library.dll",
 };
 
 std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed) {
