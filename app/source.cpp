@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "engines/engine_factory.h"
+#include "platform/block_device.h"
 #include "platform/unique_fd.h"
 
 namespace kestrel {
@@ -17,7 +18,9 @@ void ReadImage(ScanSource& source) {
   }
 }
 
-void ReadPartition(ScanSource& source) {
+}  // namespace
+
+void ProbeDiskPartition(ScanSource& source) {
   const PartitionLocation& partition = source.partition;
   FlushVolume(partition.driveNumber, partition.firstSector);
   UniqueFd disk(OpenDriveHandle(partition.driveNumber));
@@ -27,11 +30,14 @@ void ReadPartition(ScanSource& source) {
   }
   source.sectorBytes = QueryBytesPerSector(disk.get());
   source.length = partition.sectorCount * uint64_t(source.sectorBytes);
+  // A partition table may promise more than a cut-short image holds.
+  uint64_t start = partition.firstSector * uint64_t(source.sectorBytes);
+  if (auto held = DeviceByteLength(disk.get()); held && *held < start + source.length) {
+    source.length = *held > start ? *held - start : 0;
+  }
   source.probeError = ReadVolumeProbeAt(disk.get(), partition.firstSector * uint64_t(source.sectorBytes),
                                         source.length, uint32_t(source.sectorBytes), source.probe, &source.boot);
 }
-
-}  // namespace
 
 int ResolveSource(const std::filesystem::path& path, ScanSource& out) {
   out = ScanSource{};
@@ -42,13 +48,17 @@ int ResolveSource(const std::filesystem::path& path, ScanSource& out) {
   if (S_ISBLK(st.st_mode)) {
     out.isImage = false;
     if (int error = ResolveBlockDevice(path, out.partition); error != kSuccess) return error;
-    ReadPartition(out);
+    ProbeDiskPartition(out);
   } else {
     out.length = static_cast<uint64_t>(st.st_size);
     ReadImage(out);
   }
   if (out.probeError == kSuccess) out.kind = ClassifyVolume(ByteView(out.probe));
   return kSuccess;
+}
+
+void ClassifyProbe(ScanSource& source) {
+  source.kind = source.probeError == kSuccess ? ClassifyVolume(ByteView(source.probe)) : FileSystemKind::kUnrecognised;
 }
 
 }  // namespace kestrel

@@ -16,4 +16,10 @@ namespace kestrel {
 // A partition's file system is flushed to the disk before the probe is read.
 int ResolveSource(const std::filesystem::path& path, ScanSource& out);
 
+// Measures and probes source.partition on its disk (a system disk or an
+// image registered as one): sectorBytes, length, probe, probeError, boot.
+void ProbeDiskPartition(ScanSource& source);
+// Sets source.kind from its probe.
+void ClassifyProbe(ScanSource& source);
+
 }  // namespace kestrel

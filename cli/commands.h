@@ -10,5 +10,6 @@ void AddProbeCommand(CLI::App& app, int& exitCode);
 void AddIdentifyCommand(CLI::App& app, int& exitCode);
 void AddScanCommand(CLI::App& app, int& exitCode);
 void AddRecoverCommand(CLI::App& app, int& exitCode);
+void AddSourcesCommand(CLI::App& app, int& exitCode);
 
 }  // namespace kestrel::cli

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
   kestrel::cli::AddIdentifyCommand(app, exitCode);
   kestrel::cli::AddScanCommand(app, exitCode);
   kestrel::cli::AddRecoverCommand(app, exitCode);
+  kestrel::cli::AddSourcesCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

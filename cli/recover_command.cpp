@@ -5,6 +5,7 @@
 #include "app/same_device.h"
 #include "app/type_filter.h"
 #include "cli/commands.h"
+#include "cli/deep_scan.h"
 #include "cli/messages.h"
 #include "cli/progress_line.h"
 #include "cli/scan_session.h"
@@ -58,42 +59,77 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       exitCode = kExitUsage;
       return;
     }
-    ScanSource source;
-    if (!ResolveScanSource(options->scan, source)) {
+    std::vector<ScanTarget> targets;
+    if (!ResolveScanTargets(options->scan, targets)) {
       exitCode = kExitUsage;
       return;
     }
-    std::filesystem::path root = options->destination;
-    if (!options->allowSameDevice && DestinationOnSourceDisk(source, root)) {
-      std::fprintf(stderr,
-                   "kestrel-cli: %s is on the disk being recovered from; writing there can overwrite the "
-                   "files being recovered. Choose a folder on another disk, or give --allow-same-device.\n",
-                   options->destination.c_str());
+    // Several partitions at once: each one's files below DEST/partition-N/,
+    // so the same path on two volumes never meets.
+    bool perPartition = targets.size() > 1;
+    std::filesystem::path destination = options->destination;
+    for (const ScanTarget& target : targets) {
+      if (!options->allowSameDevice && DestinationOnSourceDisk(target.source, destination)) {
+        std::fprintf(stderr,
+                     "kestrel-cli: %s is on the disk being recovered from; writing there can overwrite the "
+                     "files being recovered. Choose a folder on another disk, or give --allow-same-device.\n",
+                     options->destination.c_str());
+        exitCode = kExitUsage;
+        return;
+      }
+    }
+    if (int error = PrepareDestinationFolder(destination); error != 0) {
+      PrintSourceError(destination, error);
       exitCode = kExitUsage;
       return;
     }
-    if (int error = PrepareDestinationFolder(root); error != 0) {
-      PrintSourceError(root, error);
-      exitCode = kExitUsage;
+    RecoveryTally total;
+    size_t scanned = 0;
+    int lastFailure = kExitOk;
+    for (const ScanTarget& target : targets) {
+      std::filesystem::path root = destination;
+      if (perPartition) {
+        std::printf("# %s\n", target.heading.c_str());
+        std::fflush(stdout);
+        root /= "partition-" + std::to_string(target.partitionNumber);
+        if (int error = PrepareDestinationFolder(root); error != 0) {
+          PrintSourceError(root, error);
+          exitCode = kExitUsage;
+          return;
+        }
+      }
+      std::unique_ptr<IFileRecoveryParse> engine;
+      int code = RunScan(target.source, options->scan.options(), engine);
+      if (code == kExitInterrupted) {
+        exitCode = code;
+        return;
+      }
+      std::vector<FoundItem> matches;
+      if (code == kExitOk) {
+        if (int error = SelectForRecovery(*engine, filter, options->keepPaths, matches); error != 0) {
+          PrintSourceError(options->scan.source, error);
+          code = kExitUsage;
+        }
+      }
+      if (code != kExitOk) {
+        lastFailure = code;
+        continue;
+      }
+      ++scanned;
+      ProgressLine line;
+      std::string label;
+      RecoveryTally tally = RecoverItems(*engine, matches, root, options->keepPaths, TerminalHooks(line, label));
+      line.Clear();
+      total.recovered += tally.recovered;
+      total.failed += tally.failed;
+    }
+    if (scanned == 0) {
+      exitCode = lastFailure;
       return;
     }
-    std::unique_ptr<IFileRecoveryParse> engine;
-    exitCode = RunScan(source, options->scan.options(), engine);
-    if (exitCode != kExitOk) return;
-
-    std::vector<FoundItem> matches;
-    if (int error = SelectForRecovery(*engine, filter, options->keepPaths, matches); error != 0) {
-      PrintSourceError(options->scan.source, error);
-      exitCode = kExitUsage;
-      return;
-    }
-    ProgressLine line;
-    std::string label;
-    RecoveryTally tally = RecoverItems(*engine, matches, root, options->keepPaths, TerminalHooks(line, label));
-    line.Clear();
-    std::printf("recovered %llu, failed %llu\n", static_cast<unsigned long long>(tally.recovered),
-                static_cast<unsigned long long>(tally.failed));
-    exitCode = tally.failed == 0 ? kExitOk : kExitPartial;
+    std::printf("recovered %llu, failed %llu\n", static_cast<unsigned long long>(total.recovered),
+                static_cast<unsigned long long>(total.failed));
+    exitCode = total.failed == 0 && scanned == targets.size() ? kExitOk : kExitPartial;
   });
 }
 

@@ -5,6 +5,7 @@
 #include "app/found_items.h"
 #include "catalogue/categories.h"
 #include "cli/commands.h"
+#include "cli/deep_scan.h"
 #include "cli/messages.h"
 #include "cli/scan_session.h"
 #include "engines/found_item_details.h"
@@ -36,6 +37,52 @@ std::string StorageText(IFileRecoveryParse& engine, const FoundFileRecord& recor
   return text;
 }
 
+
+// The summary (and with list, the records) of one scanned volume as JSON.
+nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vector<FoundItem>& found, bool list) {
+  ScanSummary summary = SummariseFound(found);
+  nlohmann::ordered_json doc;
+  doc["files"] = summary.files;
+  doc["folders"] = summary.folders;
+  for (size_t i = 0; i < kSummaryCategories.size(); ++i) {
+    doc["categories"][std::string(kSummaryCategories[i])] = summary.filesByCategory[i];
+  }
+  if (!list) return doc;
+  doc["records"] = nlohmann::ordered_json::array();
+  for (const FoundItem& item : found) {
+    const FoundFileRecord& r = item.record;
+    doc["records"].push_back({{"path", item.folder},
+                              {"name", std::string(r.Name())},
+                              {"size", r.size},
+                              {"modified", TimeText(r.modified)},
+                              {"deleted", r.isDeleted},
+                              {"contentValid", r.contentValid},
+                              {"engineKind", r.engineKind},
+                              {"isDirectory", r.isDirectory},
+                              {"storage", StorageText(engine, r)}});
+  }
+  return doc;
+}
+
+void PrintScanText(IFileRecoveryParse& engine, const std::vector<FoundItem>& found, bool list) {
+  if (list) {
+    for (const FoundItem& item : found) {
+      const FoundFileRecord& r = item.record;
+      std::printf("%s\t%s\t%llu\t%s\t%u\t%u\t%u\t%s\n", TsvField(item.folder).c_str(),
+                  TsvField(r.Name()).c_str(), static_cast<unsigned long long>(r.size), TimeText(r.modified).c_str(),
+                  r.isDeleted, r.contentValid, r.engineKind, StorageText(engine, r).c_str());
+    }
+    return;
+  }
+  ScanSummary summary = SummariseFound(found);
+  std::printf("Found %llu files in %llu folders\n", static_cast<unsigned long long>(summary.files),
+              static_cast<unsigned long long>(summary.folders));
+  for (size_t i = 0; i < kSummaryCategories.size(); ++i) {
+    std::printf("  %-9s %llu\n", std::string(kSummaryCategories[i]).c_str(),
+                static_cast<unsigned long long>(summary.filesByCategory[i]));
+  }
+}
+
 }  // namespace
 
 void AddScanCommand(CLI::App& app, int& exitCode) {
@@ -52,63 +99,63 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
                     "storage (encrypted/compressed/sparse or -)");
   command->add_flag("--json", options->json, "Print the summary (and the list) as JSON");
   command->callback([options, &exitCode] {
-    ScanSource source;
-    if (!ResolveScanSource(options->scan, source)) {
+    std::vector<ScanTarget> targets;
+    if (!ResolveScanTargets(options->scan, targets)) {
       exitCode = kExitUsage;
       return;
     }
-    std::unique_ptr<IFileRecoveryParse> engine;
-    exitCode = RunScan(source, options->scan.options(), engine);
-    if (exitCode != kExitOk) return;
-    std::vector<FoundItem> found;
-    int error = CollectFound(*engine, found);
-    if (error != 0) {
-      PrintSourceError(options->scan.source, error);
-      exitCode = kExitUsage;
-      return;
-    }
-    ScanSummary summary = SummariseFound(found);
-    if (options->json) {
-      nlohmann::ordered_json doc;
-      doc["source"] = options->scan.source;
-      doc["files"] = summary.files;
-      doc["folders"] = summary.folders;
-      for (size_t i = 0; i < kSummaryCategories.size(); ++i) {
-        doc["categories"][std::string(kSummaryCategories[i])] = summary.filesByCategory[i];
+    // A partitioned source scanned whole: every partition under its own heading.
+    bool headings = options->scan.partition < 0 && targets.front().partitionNumber > 0;
+    nlohmann::ordered_json partitions = nlohmann::ordered_json::array();
+    size_t scanned = 0;
+    int lastFailure = kExitOk;
+    for (ScanTarget& target : targets) {
+      if (headings && !options->json) std::printf("# %s\n", target.heading.c_str());
+      std::fflush(stdout);
+      std::unique_ptr<IFileRecoveryParse> engine;
+      int code = RunScan(target.source, options->scan.options(), engine);
+      if (code == kExitInterrupted) {
+        exitCode = code;
+        return;
       }
-      if (options->list) {
-        doc["records"] = nlohmann::ordered_json::array();
-        for (const FoundItem& item : found) {
-          const FoundFileRecord& r = item.record;
-          doc["records"].push_back({{"path", item.folder},
-                                    {"name", std::string(r.Name())},
-                                    {"size", r.size},
-                                    {"modified", TimeText(r.modified)},
-                                    {"deleted", r.isDeleted},
-                                    {"contentValid", r.contentValid},
-                                    {"engineKind", r.engineKind},
-                                    {"isDirectory", r.isDirectory},
-                                    {"storage", StorageText(*engine, r)}});
+      std::vector<FoundItem> found;
+      if (code == kExitOk) {
+        if (int error = CollectFound(*engine, found); error != 0) {
+          PrintSourceError(options->scan.source, error);
+          code = kExitUsage;
         }
       }
-      std::printf("%s\n", doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-      return;
-    }
-    if (options->list) {
-      for (const FoundItem& item : found) {
-        const FoundFileRecord& r = item.record;
-        std::printf("%s\t%s\t%llu\t%s\t%u\t%u\t%u\t%s\n", TsvField(item.folder).c_str(),
-                    TsvField(r.Name()).c_str(), static_cast<unsigned long long>(r.size), TimeText(r.modified).c_str(),
-                    r.isDeleted, r.contentValid, r.engineKind, StorageText(*engine, r).c_str());
+      if (code != kExitOk) {
+        lastFailure = code;
+        continue;
       }
-      return;
+      ++scanned;
+      if (options->json) {
+        nlohmann::ordered_json doc = ScanDocument(*engine, found, options->list);
+        if (!headings) {
+          nlohmann::ordered_json whole;
+          whole["source"] = options->scan.source;
+          whole.update(doc);
+          std::printf("%s\n", whole.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        } else {
+          nlohmann::ordered_json part;
+          part["partition"] = target.partitionNumber;
+          part["heading"] = target.heading;
+          part.update(doc);
+          partitions.push_back(std::move(part));
+        }
+      } else {
+        PrintScanText(*engine, found, options->list);
+      }
     }
-    std::printf("Found %llu files in %llu folders\n", static_cast<unsigned long long>(summary.files),
-                static_cast<unsigned long long>(summary.folders));
-    for (size_t i = 0; i < kSummaryCategories.size(); ++i) {
-      std::printf("  %-9s %llu\n", std::string(kSummaryCategories[i]).c_str(),
-                  static_cast<unsigned long long>(summary.filesByCategory[i]));
+    if (headings && options->json) {
+      nlohmann::ordered_json whole;
+      whole["source"] = options->scan.source;
+      whole["partitions"] = std::move(partitions);
+      std::printf("%s\n", whole.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     }
+    // Some partitions scanned and some not is a partial result, and says so.
+    exitCode = scanned == targets.size() ? kExitOk : scanned == 0 ? lastFailure : kExitPartial;
   });
 }
 

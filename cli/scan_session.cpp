@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "app/source.h"
+#include "app/source_partitions.h"
 #include "app/truncation_check.h"
 #include "cli/deep_scan.h"
 #include "cli/messages.h"
@@ -45,6 +46,9 @@ ScanOptions ScanArguments::options() const {
 
 void AddScanArguments(CLI::App& command, ScanArguments& arguments) {
   command.add_option("SOURCE", arguments.source, "Image file or block device")->required();
+  command.add_option("--partition", arguments.partition,
+                     "Only partition N of a whole disk or whole-disk image (as `kestrel-cli sources` numbers it)")
+      ->check(CLI::NonNegativeNumber);
   command.add_flag("--deep", arguments.deep,
                    "Deep scan: every sector (or every free cluster) for lost folders, lost MFT records and "
                    "files known by their content");
@@ -54,14 +58,55 @@ void AddScanArguments(CLI::App& command, ScanArguments& arguments) {
       ->excludes(resumeFlag);
 }
 
-bool ResolveScanSource(const ScanArguments& arguments, ScanSource& source) {
-  int error = ResolveSource(arguments.source, source);
-  if (error == 0) return true;
-  PrintSourceError(arguments.source, error);
-  return false;
+bool ResolveScanTargets(const ScanArguments& arguments, std::vector<ScanTarget>& targets) {
+  targets.clear();
+  SourceVolumes listed;
+  int error = ListSourceVolumes(arguments.source, listed);
+  if (error == 0 && arguments.partition >= 0 && !listed.partitioned) {
+    std::fprintf(stderr, "kestrel-cli: %s: --partition: the source holds no partition table\n",
+                 arguments.source.c_str());
+    return false;
+  }
+  if (error == 0 && listed.partitioned) {
+    for (const auto& volume : listed.volumes) {
+      if (arguments.partition >= 0 && volume.partitionNumber != arguments.partition) continue;
+      ScanTarget target;
+      ResolveListedVolume(arguments.source, listed.disk, volume, target.source);
+      target.partitionNumber = volume.partitionNumber;
+      target.heading = PartitionHeading(volume);
+      targets.push_back(std::move(target));
+    }
+    if (targets.empty()) {
+      std::fprintf(stderr, "kestrel-cli: %s: no partition %d (kestrel-cli sources %s lists them)\n",
+                   arguments.source.c_str(), arguments.partition, arguments.source.c_str());
+      return false;
+    }
+    return true;
+  }
+  ScanTarget target;
+  if (error == 0) error = ResolveSource(arguments.source, target.source);
+  if (error != 0) {
+    PrintSourceError(arguments.source, error);
+    return false;
+  }
+  targets.push_back(std::move(target));
+  return true;
+}
+
+std::string PartitionHeading(const PartitionDescriptor& volume) {
+  std::string text = "partition " + std::to_string(volume.partitionNumber) + ":";
+  text += " " + (volume.fileSystemName.empty() ? std::string("unknown") : volume.fileSystemName);
+  if (!volume.label.empty()) text += " " + volume.label;
+  text += ", sectors " + std::to_string(volume.firstSector) + "-" +
+          std::to_string(volume.firstSector + volume.sectorCount - 1);
+  return text;
 }
 
 int RunScan(const ScanSource& source, const ScanOptions& options, std::unique_ptr<IFileRecoveryParse>& engine) {
+  if (source.boot.copy == BootCopy::kFatBackup || source.boot.copy == BootCopy::kNtfsBackup) {
+    std::fprintf(stderr, "kestrel-cli: %s: the boot sector is damaged; reading %s instead\n", source.path.c_str(),
+                 DescribeBootCopy(source.boot, uint32_t(source.sectorBytes)).c_str());
+  }
   WarnIfShort(source);
   ProgressLine line;
   ScanHooks hooks = options.deep ? DeepScanHooks(source.path, line) : FastScanHooks(line);

@@ -6,10 +6,12 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/scan_session.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/scan_source.h"
+#include "platform/disk_list.h"
 
 namespace CLI {
 class App;
@@ -23,14 +25,26 @@ struct ScanArguments {
   bool deep = false;
   bool resume = false;
   bool restart = false;
+  int32_t partition = -1;   // --partition N; -1: every partition of a partitioned source
   ScanOptions options() const;
 };
 
-// Adds SOURCE (required), --deep, --resume and --restart to command.
+// One volume to scan: the source itself, or one partition of a disk or image.
+struct ScanTarget {
+  ScanSource source;
+  int32_t partitionNumber = 0;   // 0: the source is the volume
+  std::string heading;           // "partition 5: NTFS MBRNTFS, sectors 75776-83967"; empty for a volume
+};
+
+// Adds SOURCE (required), --partition, --deep, --resume and --restart to command.
 void AddScanArguments(CLI::App& command, ScanArguments& arguments);
 
-// Resolves arguments.source; prints why and returns false when it cannot be used.
-bool ResolveScanSource(const ScanArguments& arguments, ScanSource& source);
+// Resolves arguments.source into the volumes to scan: the partition
+// --partition names, every partition of a partitioned disk or image in
+// order, or the source itself. Prints why and returns false when it cannot
+// be used.
+bool ResolveScanTargets(const ScanArguments& arguments, std::vector<ScanTarget>& targets);
+std::string PartitionHeading(const PartitionDescriptor& volume);
 
 // Warns when the source is short of its volume, then creates the engine and
 // scans. Prints its own message on failure and returns the exit code

@@ -301,6 +301,15 @@ void CollectImageDisk(const fs::path& image, DiskList& list) {
   list.disks[disk.number] = std::move(disk);
 }
 
+
+// Entries are numbered across the whole list, disk by disk, as the user sees them.
+void NumberEntries(DiskList& list) {
+  uint32_t counter = 0;
+  for (auto& [number, entries] : list.entries) {
+    for (auto& entry : entries) entry.entryNumber = ++counter;
+  }
+}
+
 }  // namespace
 
 bool RefreshDiskList(DiskList& list, const EnumerationSettings& settings) {
@@ -309,12 +318,29 @@ bool RefreshDiskList(DiskList& list, const EnumerationSettings& settings) {
   if (!mounts) return false;
   for (const auto& disk : ListWholeDisks(settings.sysBlock)) CollectSystemDisk(disk, settings, *mounts, list);
   for (const auto& image : settings.images) CollectImageDisk(image, list);
-  // Entries are numbered across the whole list, disk by disk, as the user sees them.
-  uint32_t counter = 0;
-  for (auto& [number, entries] : list.entries) {
-    for (auto& entry : entries) entry.entryNumber = ++counter;
-  }
+  NumberEntries(list);
   return true;
+}
+
+int ListSingleDisk(const fs::path& source, DiskList& list, const EnumerationSettings& settings) {
+  list = DiskList{};
+  struct stat st {};
+  if (stat(source.c_str(), &st) != 0) return LastError();
+  if (S_ISBLK(st.st_mode)) {
+    PartitionLocation location;
+    if (int error = ResolveBlockDevice(source, location, settings.sysBlock); error != kSuccess) return error;
+    if (!location.wholeDisk) return kErrInvalidParameter;
+    // Without a mount table the volumes are still listed, only not as mounted.
+    auto mounts = ReadMountInfo(settings.mountInfo).value_or(std::map<std::string, MountedVolume>{});
+    for (const auto& disk : ListWholeDisks(settings.sysBlock)) {
+      if (disk.number == location.driveNumber) CollectSystemDisk(disk, settings, mounts, list);
+    }
+  } else {
+    CollectImageDisk(source, list);
+    if (!list.imageErrors.empty()) return list.imageErrors.front().second;
+  }
+  NumberEntries(list);
+  return kSuccess;
 }
 
 bool NextDescriptor(DiskList& list, PartitionDescriptor& out) {

@@ -78,6 +78,10 @@ class DiskList {
 // Rebuilds the list from nothing. False (and an empty list) only when the
 // mount table cannot be read; a device that cannot be opened never fails it.
 bool RefreshDiskList(DiskList& list, const EnumerationSettings& settings = {});
+// The list of one disk only, entries numbered as if it were the only disk:
+// a whole-disk block device or an image file. 87 for a partition node, 2
+// when the path names neither.
+int ListSingleDisk(const std::filesystem::path& source, DiskList& list, const EnumerationSettings& settings = {});
 // Each entry once, disk by disk in ascending number; false at the end.
 bool NextDescriptor(DiskList& list, PartitionDescriptor& out);
 void CopyAllDescriptors(const DiskList& list, std::vector<PartitionDescriptor>& out);
