@@ -67,7 +67,10 @@ bool ResolveScanTargets(const ScanArguments& arguments, std::vector<ScanTarget>&
                  arguments.source.c_str());
     return false;
   }
-  if (error == 0 && listed.partitioned) {
+  // A deep scan of the whole disk reads every sector, the free stretches and
+  // lost partitions included, so it takes the disk apart only when asked to.
+  bool byPartition = arguments.partition >= 0 || !arguments.deep;
+  if (error == 0 && listed.partitioned && byPartition) {
     for (const auto& volume : listed.volumes) {
       if (arguments.partition >= 0 && volume.partitionNumber != arguments.partition) continue;
       ScanTarget target;

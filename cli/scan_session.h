@@ -41,7 +41,7 @@ void AddScanArguments(CLI::App& command, ScanArguments& arguments);
 
 // Resolves arguments.source into the volumes to scan: the partition
 // --partition names, every partition of a partitioned disk or image in
-// order, or the source itself. Prints why and returns false when it cannot
+// order (fast scans; a deep scan takes the whole disk), or the source itself. Prints why and returns false when it cannot
 // be used.
 bool ResolveScanTargets(const ScanArguments& arguments, std::vector<ScanTarget>& targets);
 std::string PartitionHeading(const PartitionDescriptor& volume);

@@ -2,6 +2,9 @@
 
 #include <blkid/blkid.h>
 
+#include <unistd.h>
+
+#include <cstring>
 #include <memory>
 
 #include "platform/block_device.h"
@@ -13,6 +16,12 @@ namespace {
 struct ProbeDeleter {
   void operator()(blkid_struct_probe* probe) const { blkid_free_probe(probe); }
 };
+
+bool StartsWithFileSystemName(int fd) {
+  char oem[8] = {};
+  if (::pread(fd, oem, sizeof oem, 3) != ssize_t(sizeof oem)) return false;
+  return std::memcmp(oem, "EXFAT   ", 8) == 0 || std::memcmp(oem, "NTFS    ", 8) == 0;
+}
 
 }  // namespace
 
@@ -31,6 +40,9 @@ std::optional<PartitionTable> ReadPartitionTable(int fd) {
 
   PartitionTable table;
   table.kind = blkid_parttable_get_type(root) ? blkid_parttable_get_type(root) : "";
+  // An exFAT or NTFS boot sector ends in 55 AA as an MBR does, and libblkid
+  // may report an (empty) DOS table over it; the file system is what is there.
+  if (table.kind == "dos" && StartsWithFileSystemName(fd)) return std::nullopt;
   table.sectorBytes = sectorBytes;
   int count = blkid_partlist_numof_partitions(list);
   for (int i = 0; i < count; ++i) {
@@ -52,6 +64,7 @@ std::optional<PartitionTable> ReadPartitionTable(int fd) {
     }
     table.entries.push_back(std::move(entry));
   }
+  if (table.entries.empty()) return std::nullopt;
   return table;
 }
 

@@ -28,7 +28,7 @@ struct PartitionTable {
 
 // Reads the partition table of the disk or image file open on fd. Nothing when
 // there is none: a file system written straight onto the device (a FAT boot
-// sector carries the same 55 AA mark as an MBR, and libblkid tells them apart),
+// sector carries the same 55 AA mark as an MBR), a table without partitions,
 // an unknown table, or a device that cannot be read.
 std::optional<PartitionTable> ReadPartitionTable(int fd);
 
