@@ -95,7 +95,7 @@ std::optional<uint64_t> ZipStructureEnd(CarveWindow& window) {
         if (compressed == 0xFFFFFFFF) {
           ByteView extra = window.Read(at + 30 + nameBytes, extraBytes);
           std::optional<uint64_t> size = Zip64CompressedSize(extra);
-          if (!size) return std::nullopt;
+          if (!size || *size > window.limit()) return std::nullopt;
           compressed = *size;
           zip64 = true;
         }
@@ -134,7 +134,7 @@ std::optional<uint64_t> ZipStructureEnd(CarveWindow& window) {
       }
       case kZip64EndRecord: {
         ByteView h = window.Read(at, 12);
-        if (h.empty()) return std::nullopt;
+        if (h.empty() || h.le64(4) > window.limit()) return std::nullopt;
         at += 12 + h.le64(4);
         break;
       }
@@ -214,6 +214,7 @@ std::optional<uint64_t> Rar4End(CarveWindow& window) {
         data |= uint64_t{header.le32(32)} << 32;
       }
     }
+    if (data > window.limit()) return std::nullopt;
     at += headerBytes + data;
     if (type == kEndOfArchive) return at;
     if (at > window.limit()) return std::nullopt;
