@@ -1,5 +1,5 @@
 // Pieces the deep FAT and deep NTFS members share: the store-backed listing
-// slots and the engines' scan-state files.
+// slots and what they need to resume a saved scan.
 #pragma once
 
 #include <cstdint>
@@ -37,49 +37,6 @@ struct MemberResume {
   std::string storeName;
   std::optional<uint64_t> keepRecords;
   StateReader* state = nullptr;
-};
-
-// A small binary writer/reader for the members' scan-state files, so a
-// resumed scan goes on with what the interrupted one had learnt.
-class StateWriter {
- public:
-  void U8(uint8_t v) { bytes_.push_back(v); }
-  void U32(uint32_t v);
-  void U64(uint64_t v);
-  void Bytes(const uint8_t* data, size_t count);
-  // A length (32-bit) and the bytes.
-  void Blob(const std::vector<uint8_t>& bytes);
-  void Record(const FoundFileRecord& record);
-  // Another writer's bytes behind their length, read back with StateReader::Section.
-  void Section(const StateWriter& inner);
-  // Written to path + ".tmp", flushed to the disk and renamed over path, so a
-  // crash leaves either the old file or the new one.
-  int Save(const std::filesystem::path& path) const;
-  size_t size() const { return bytes_.size(); }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
-
-class StateReader {
- public:
-  int Load(const std::filesystem::path& path);
-  bool ok() const { return ok_; }
-  uint8_t U8();
-  uint32_t U32();
-  uint64_t U64();
-  bool Bytes(uint8_t* data, size_t count);
-  // At most limit bytes; a longer blob marks the reader damaged.
-  std::vector<uint8_t> Blob(size_t limit);
-  FoundFileRecord Record();
-  // The next section into out; false (out damaged) when it does not fit.
-  bool Section(StateReader& out);
-  bool AtEnd() const { return pos_ == bytes_.size(); }
-
- private:
-  std::vector<uint8_t> bytes_;
-  size_t pos_ = 0;
-  bool ok_ = true;
 };
 
 }  // namespace kestrel::deep

@@ -16,22 +16,27 @@ constexpr uint32_t kCheckpointMagic = 0x5043444B;  // "KDCP"
 constexpr uint32_t kCheckpointVersion = 1;
 constexpr const char* kCheckpointFiles[2] = {"DeepCheckpoint0", "DeepCheckpoint1"};
 
-void PutState(deep::StateWriter& writer, const ScanResumeState& state) {
-  writer.U64(state.rangeStart);
-  writer.U64(state.rangeLength);
-  writer.U64(state.rangePosition);
-  writer.U64(state.sectorsDone);
-  writer.U64(state.filesFound);
+// The position fields, one list for writing and reading.
+template <typename Io, typename State>
+void ResumeFields(Io& io, State& state) {
+  io(state.rangeStart);
+  io(state.rangeLength);
+  io(state.rangePosition);
+  io(state.sectorsDone);
+  io(state.filesFound);
 }
 
-ScanResumeState GetState(deep::StateReader& reader) {
-  ScanResumeState state;
-  state.rangeStart = reader.U64();
-  state.rangeLength = reader.U64();
-  state.rangePosition = reader.U64();
-  state.sectorsDone = reader.U64();
-  state.filesFound = reader.U64();
-  return state;
+// The head of a point file: everything before the members' sections.
+template <typename Io, typename State, typename Count>
+void PointFields(Io& io, uint64_t& generation, State& state, Count& fatRecords, Count& ntfsRecords,
+                 Count& carvedRecords) {
+  io.Expect(kCheckpointMagic);
+  io.Expect(kCheckpointVersion);
+  io(generation);
+  ResumeFields(io, state);
+  io(fatRecords);
+  io(ntfsRecords);
+  io(carvedRecords);
 }
 
 uint64_t Records(ScanLog* log) { return log ? log->TotalRecords() : 0; }
@@ -46,14 +51,9 @@ int CProfessionalRecovery::WriteCheckpoint(ScanResumeState state, const deep::St
   }
   state.filesFound = FoundNow();
   deep::StateWriter writer;
-  writer.U32(kCheckpointMagic);
-  writer.U32(kCheckpointVersion);
   uint64_t generation = checkpointGeneration_ + 1;
-  writer.U64(generation);
-  PutState(writer, state);
-  writer.U64(Records(fat_.log()));
-  writer.U64(Records(ntfs_.log()));
-  writer.U64(Records(carver_.log()));
+  uint64_t fatRecords = Records(fat_.log()), ntfsRecords = Records(ntfs_.log()), carved = Records(carver_.log());
+  PointFields(writer, generation, state, fatRecords, ntfsRecords, carved);
   writer.Section(fatState);
   writer.Section(ntfsState);
   // A failed write leaves the history at the previous point, whose file is untouched.
@@ -71,15 +71,12 @@ bool CProfessionalRecovery::LoadCheckpoint(const std::filesystem::path& folder, 
   for (const char* name : kCheckpointFiles) {
     deep::StateReader reader;
     if (reader.Load(folder / name) != kSuccess) continue;
-    if (reader.U32() != kCheckpointMagic || reader.U32() != kCheckpointVersion) continue;
-    uint64_t generation = reader.U64();
-    newest = std::max(newest, generation);
-    ScanResumeState state = GetState(reader);
     SavedPoint point;
-    point.generation = generation;
-    point.fatRecords = reader.U64();
-    point.ntfsRecords = reader.U64();
-    point.carvedRecords = reader.U64();
+    ScanResumeState state;
+    PointFields(reader, point.generation, state, point.fatRecords, point.ntfsRecords, point.carvedRecords);
+    if (!reader.ok()) continue;
+    uint64_t generation = point.generation;
+    newest = std::max(newest, generation);
     reader.Section(point.fat);
     reader.Section(point.ntfs);
     if (!reader.ok() || !(state == wanted)) continue;

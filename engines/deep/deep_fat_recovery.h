@@ -68,6 +68,9 @@ class CProfessionalFatRecovery final : public CProfessionalMember {
   // empties the folder map). inFlight: also what waits for the finish (a
   // checkpoint, which a crash may follow); without it, what the finish leaves.
   void SaveState(deep::StateWriter& writer, bool inFlight) const;
+  // A saved state read back (false: damaged, nothing taken over; a count
+  // above its limit is damage). Resuming calls it; the state fuzz target too.
+  bool LoadState(deep::StateReader& reader);
 
   const std::vector<FatGeometryCandidate>& candidates() const { return candidates_; }
   size_t pendingFileCount() const { return pending_.size(); }
@@ -156,7 +159,9 @@ class CProfessionalFatRecovery final : public CProfessionalMember {
   void WriteFolder(uint32_t cluster, const Reference& reference);
   int WriteData(const FoundFileRecord& record, DataSink& sink,
                 const std::function<int(uint64_t)>& report) override;
-  bool LoadState(deep::StateReader& reader);
+  struct SavedState;
+  template <typename Io, typename Parts>
+  static void StateFields(Io& io, Parts& parts, bool& inFlight, uint32_t sectorBytes);
 
   uint32_t rootCluster_ = 2;
 

@@ -15,6 +15,7 @@
 #include "catalogue/scan_log.h"
 #include "engines/common/damage_tally.h"
 #include "engines/common/data_sink.h"
+#include "engines/common/state_file.h"
 #include "engines/common/store_support.h"
 #include "engines/deep/deep_store_member.h"
 #include "engines/file_recovery_parse.h"

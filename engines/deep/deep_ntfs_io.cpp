@@ -73,78 +73,65 @@ int CProfessionalNtfsRecovery::BeginScan(const std::optional<deep::MemberResume>
   return kSuccess;
 }
 
+// What LoadState gathers before taking it over, under the engine's own names.
+struct CProfessionalNtfsRecovery::SavedState {
+  uint32_t sectorsPerCluster_ = 0;
+  std::vector<Placement> placements_;
+  std::vector<MftCopy> mftMap_;
+  std::vector<QueuedDirectory> queue_;
+};
+
+// The one field list of the state file, for saving (Io = StateWriter, Parts =
+// this engine) and loading (StateReader, SavedState).
+template <typename Io, typename Parts>
+void CProfessionalNtfsRecovery::StateFields(Io& io, Parts& p, bool& inFlight) {
+  io.Expect(kStateMagic);
+  io.Expect(kStateVersion);
+  io(p.sectorsPerCluster_);
+  io.List(p.placements_, kNtfsPlacementLimit, [](auto& f, auto& placement) {
+    f(placement.origin);
+    f(placement.sectorsPerCluster);
+    f(placement.contiguous);
+    f(placement.tableStart);
+    f.List(placement.runs, kNtfsPlacementRunLimit, [](auto& g, auto& run) {
+      g(run.length);
+      g(run.lcn);
+      g(run.sparse);
+    });
+  });
+  io.List(p.mftMap_, kNtfsMftMapLimit, [](auto& f, auto& copy) {
+    f(copy.sector);
+    f(copy.placement);
+  });
+  io(inFlight);
+  if (!inFlight) return;
+  io.List(p.queue_, kNtfsDirectoryQueueLimit, [](auto& f, auto& entry) {
+    f(entry.number);
+    f(entry.placement);
+  });
+}
+
 bool CProfessionalNtfsRecovery::LoadState(deep::StateReader& reader) {
-  if (reader.U32() != kStateMagic || reader.U32() != kStateVersion) return false;
-  uint32_t spc = reader.U32();
-  std::vector<Placement> placements(std::min<uint32_t>(reader.U32(), kNtfsPlacementLimit));
-  for (Placement& p : placements) {
-    p.origin = reader.U64();
-    p.sectorsPerCluster = reader.U32();
-    p.contiguous = reader.U8() != 0;
-    p.tableStart = reader.U64();
-    uint32_t runs = reader.U32();
-    for (uint32_t i = 0; i < runs && reader.ok() && i < 65536; ++i) {
-      NtfsRun run;
-      run.length = reader.U64();
-      run.lcn = reader.U64();
-      run.sparse = reader.U8() != 0;
-      p.runs.push_back(run);
-    }
+  SavedState saved;
+  bool inFlight = false;
+  StateFields(reader, saved, inFlight);
+  if (!reader.ok()) return false;  // a damaged state is ignored
+  for (const MftCopy& copy : saved.mftMap_) {
+    if (copy.placement >= saved.placements_.size()) return false;
   }
-  std::vector<MftCopy> copies(std::min<uint32_t>(reader.U32(), kNtfsMftMapLimit));
-  for (MftCopy& copy : copies) {
-    copy.sector = reader.U64();
-    copy.placement = reader.U32();
-    if (copy.placement >= placements.size()) return false;  // a damaged state is ignored
+  for (const QueuedDirectory& entry : saved.queue_) {
+    if (entry.placement >= saved.placements_.size()) return false;
   }
-  std::vector<QueuedDirectory> queue;
-  if (reader.U8() != 0) {
-    for (uint32_t n = std::min<uint32_t>(reader.U32(), kNtfsDirectoryQueueLimit); n > 0 && reader.ok(); --n) {
-      QueuedDirectory entry;
-      entry.number = reader.U32();
-      entry.placement = reader.U32();
-      if (entry.placement >= placements.size()) return false;
-      queue.push_back(entry);
-    }
-  }
-  if (!reader.ok()) return false;
-  if (spc != 0 && spc <= 256) sectorsPerCluster_ = spc;
-  placements_ = std::move(placements);
-  mftMap_ = std::move(copies);
-  queue_ = std::move(queue);
+  if (saved.sectorsPerCluster_ != 0 && saved.sectorsPerCluster_ <= 256) sectorsPerCluster_ = saved.sectorsPerCluster_;
+  placements_ = std::move(saved.placements_);
+  mftMap_ = std::move(saved.mftMap_);
+  queue_ = std::move(saved.queue_);
   for (const QueuedDirectory& entry : queue_) queued_.insert(entry.number);
   return true;
 }
 
 void CProfessionalNtfsRecovery::SaveState(deep::StateWriter& writer, bool inFlight) const {
-  writer.U32(kStateMagic);
-  writer.U32(kStateVersion);
-  writer.U32(sectorsPerCluster_);
-  writer.U32(uint32_t(placements_.size()));
-  for (const Placement& p : placements_) {
-    writer.U64(p.origin);
-    writer.U32(p.sectorsPerCluster);
-    writer.U8(p.contiguous ? 1 : 0);
-    writer.U64(p.tableStart);
-    writer.U32(uint32_t(p.runs.size()));
-    for (const NtfsRun& run : p.runs) {
-      writer.U64(run.length);
-      writer.U64(run.lcn);
-      writer.U8(run.sparse ? 1 : 0);
-    }
-  }
-  writer.U32(uint32_t(mftMap_.size()));
-  for (const MftCopy& copy : mftMap_) {
-    writer.U64(copy.sector);
-    writer.U32(copy.placement);
-  }
-  writer.U8(inFlight ? 1 : 0);
-  if (!inFlight) return;
-  writer.U32(uint32_t(queue_.size()));
-  for (const QueuedDirectory& entry : queue_) {
-    writer.U32(entry.number);
-    writer.U32(entry.placement);
-  }
+  StateFields(writer, *this, inFlight);
 }
 
 }  // namespace kestrel

@@ -21,6 +21,9 @@ namespace kestrel {
 inline constexpr size_t kNtfsMftMapLimit = 64;          // distinct $MFT copies remembered
 inline constexpr size_t kNtfsDirectoryQueueLimit = 262144;
 inline constexpr size_t kNtfsPlacementLimit = 4096;     // distinct table placements (run lists)
+// Runs of one placement: a run list fits in one file record (at most 4 KiB,
+// two bytes or more per run), so no real one comes near.
+inline constexpr size_t kNtfsPlacementRunLimit = 65536;
 inline constexpr int kNtfsParentDepthLimit = 512;
 
 class CProfessionalNtfsRecovery final : public CProfessionalMember {
@@ -45,6 +48,9 @@ class CProfessionalNtfsRecovery final : public CProfessionalMember {
   // to be written at the finish (a checkpoint, which a crash may follow);
   // without it, the state as the finish leaves it.
   void SaveState(deep::StateWriter& writer, bool inFlight) const;
+  // A saved state read back (false: damaged, nothing taken over; a count
+  // above its limit is damage). Resuming calls it; the state fuzz target too.
+  bool LoadState(deep::StateReader& reader);
   // Runs of the unnamed $DATA of the record at sector, all extents (through
   // its $ATTRIBUTE_LIST); 0 or an error.
   int RunListAt(uint64_t sector, std::vector<NtfsRun>& runs);
@@ -77,7 +83,9 @@ class CProfessionalNtfsRecovery final : public CProfessionalMember {
   // gathering and reading shared with the fast engine.
   class VolumeReader;
 
-  bool LoadState(deep::StateReader& reader);
+  struct SavedState;
+  template <typename Io, typename Parts>
+  static void StateFields(Io& io, Parts& parts, bool& inFlight);
   void DeriveSizes();
   int ReadBootStep();
   int ReadRecordAt(uint64_t sector, std::vector<uint8_t>& record);

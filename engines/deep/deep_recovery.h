@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engines/common/damage_tally.h"
+#include "engines/common/state_file.h"
 #include "engines/common/store_support.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/deep/file_type_recovery.h"

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "engines/common/store_support.h"
 #include "platform/error_codes.h"
 #include "support/test_support.h"
 
@@ -36,40 +35,6 @@ TEST(FileIo, ReadWholeFileReportsAReadError) {
   std::vector<uint8_t> out;
   EXPECT_NE(ReadWholeFile(fd, out), kSuccess);
   ::close(fd);
-}
-
-TEST(DeepState, LoadOfAnUnreadableFileFailsAndLeavesTheReaderDamaged) {
-  TempDir dir;
-  WriteFile(dir / "a.bin", {1});
-  deep::StateReader reader;
-  EXPECT_NE(reader.Load(dir.path()), kSuccess);
-  EXPECT_FALSE(reader.ok());
-  EXPECT_NE(reader.Load(dir / "missing.state"), kSuccess);
-  EXPECT_FALSE(reader.ok());
-}
-
-TEST(DeepState, SavedStateReadsBackAsWritten) {
-  TempDir dir;
-  deep::StateWriter inner;
-  inner.U32(0xCAFEF00D);
-  deep::StateWriter writer;
-  writer.U8(7);
-  writer.U64(0x0102030405060708ull);
-  writer.Blob({9, 8, 7});
-  writer.Section(inner);
-  ASSERT_EQ(writer.Save(dir / "x.state"), kSuccess);
-  EXPECT_FALSE(std::filesystem::exists(dir / "x.state.tmp"));
-
-  deep::StateReader reader;
-  ASSERT_EQ(reader.Load(dir / "x.state"), kSuccess);
-  EXPECT_EQ(reader.U8(), 7);
-  EXPECT_EQ(reader.U64(), 0x0102030405060708ull);
-  EXPECT_EQ(reader.Blob(16), (std::vector<uint8_t>{9, 8, 7}));
-  deep::StateReader section;
-  ASSERT_TRUE(reader.Section(section));
-  EXPECT_EQ(section.U32(), 0xCAFEF00Du);
-  EXPECT_TRUE(reader.ok());
-  EXPECT_TRUE(reader.AtEnd());
 }
 
 }  // namespace
