@@ -21,5 +21,4 @@ apt-get install -y -qq --no-install-recommends libudev-dev >/dev/null
 # tools/carving-compare.sh runs against (photorec comes with testdisk above).
 apt-get install -y -qq --no-install-recommends ffmpeg imagemagick python3-pil p7zip-full zip ghostscript flac vorbis-tools libgsf-bin libtiff-tools libjpeg-turbo-progs libheif-examples >/dev/null
 # clang and its sanitizer/libFuzzer runtimes: the sanitized test build and the fuzz targets.
-# The libFuzzer targets in fuzz/ are built with clang and its runtime libraries.
 apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null
