@@ -9,6 +9,7 @@
 #include "cli/messages.h"
 #include "cli/scan_session.h"
 #include "engines/found_item_details.h"
+#include "engines/scan_damage.h"
 
 namespace kestrel::cli {
 
@@ -46,6 +47,16 @@ nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vecto
   doc["folders"] = summary.folders;
   for (size_t i = 0; i < kSummaryCategories.size(); ++i) {
     doc["categories"][std::string(kSummaryCategories[i])] = summary.filesByCategory[i];
+  }
+  // Records or blocks the scan could not parse: how many, and where and why
+  // for the first few (offsets in bytes on the source). Engines that parse
+  // nothing report none.
+  ScanDamage damage;
+  if (auto* tally = dynamic_cast<IScanDamage*>(&engine)) damage = tally->Damage();
+  doc["damage"]["count"] = damage.count;
+  doc["damage"]["first"] = nlohmann::ordered_json::array();
+  for (const DamageSite& site : damage.first) {
+    doc["damage"]["first"].push_back({{"offset", site.offset}, {"reason", site.reason}});
   }
   if (!list) return doc;
   doc["records"] = nlohmann::ordered_json::array();
