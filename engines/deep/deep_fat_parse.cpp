@@ -226,6 +226,7 @@ CProfessionalFatRecovery::ParseResult CProfessionalFatRecovery::ParseBuffer(cons
         folder.driveLetter = letter_;
         folder.engineKind = uint32_t(EngineKind::kDeepFat);
         folder.isDirectory = 1;
+        folder.isDeleted = d.IsDeleted() ? 1 : 0;
         folder.contentValid = 1;
         folder.itemKey = cluster;
         folder.recordIndex = dirCluster;
@@ -241,6 +242,7 @@ CProfessionalFatRecovery::ParseResult CProfessionalFatRecovery::ParseBuffer(cons
       FoundFileRecord file;
       file.driveLetter = letter_;
       file.engineKind = uint32_t(EngineKind::kDeepFat);
+      file.isDeleted = d.IsDeleted() ? 1 : 0;
       file.contentValid = 1;
       file.created = d.created;
       file.accessed = d.accessed;

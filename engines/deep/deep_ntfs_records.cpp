@@ -242,6 +242,7 @@ int CProfessionalNtfsRecovery::HandleRecord(std::vector<uint8_t>& bytes, uint64_
   record.driveLetter = letter_;
   record.engineKind = uint32_t(EngineKind::kDeepNtfs);
   record.isDirectory = folderMode ? 1 : 0;
+  record.isDeleted = header.InUse() ? 0 : 1;
   record.contentValid = 1;
   record.itemKey = uint32_t(number);
   record.created = info.fileName.created;

@@ -264,6 +264,9 @@ void CFastFatRecovery::HandleEntry(ByteView entry, uint64_t entrySector, bool in
   record.modified = d.modified;
   record.dataStart = geometry_.firstDataSector;
   record.entrySector = entrySector;
+  // Files are recorded only when deleted or under a deleted folder, so every
+  // file record here is a deleted one.
+  record.isDeleted = (deleted || inDeletedDir) ? 1 : 0;
   record.partitionStart = partitionStart_;
   record.SetName(name);
 
@@ -271,7 +274,6 @@ void CFastFatRecovery::HandleEntry(ByteView entry, uint64_t entrySector, bool in
     uint32_t cluster = d.cluster;
     if (fat32 && deleted && d.clusterHigh == 0) cluster = SearchDirectoryHighWord(d.clusterLow);
     record.isDirectory = 1;
-    record.isDeleted = (deleted || inDeletedDir) ? 1 : 0;
     record.recordIndex = parentKey;  // the parent key until the record is written
     record.itemKey = cluster;
     record.contentValid = 1;

@@ -157,6 +157,7 @@ void CFastNtfsRecovery::ParseDeletedRecord(uint64_t number, std::span<uint8_t> b
   out.driveLetter = letter_;
   out.engineKind = uint32_t(EngineKind::kFastNtfs);
   out.isDirectory = 0;
+  out.isDeleted = 1;  // only free records reach here
   out.itemKey = uint32_t(number);
   out.clusterBytes = int32_t(geometry_.clusterBytes);
   // $STANDARD_INFORMATION keeps the times Windows shows; $FILE_NAME's are

@@ -178,19 +178,76 @@ void LongNameAssembler::AddPart(ByteView e) {
   ++count_;
 }
 
+namespace {
+
+// A byte that may begin a short name (0x05 stands for a leading 0xE5).
+bool LegalShortFirstByte(uint8_t b) {
+  if (b == 0x05) return true;
+  if (b <= 0x20 || b == kFatDeletedMark || (b >= 'a' && b <= 'z')) return false;
+  return std::string_view("\"*+,./:;<=>?[\\]|").find(char(b)) == std::string_view::npos;
+}
+
+// The first name byte that gives checksum: the checksum runs through a
+// bijection for each byte after the first, so exactly one value fits.
+uint8_t FirstByteForChecksum(ByteView shortEntry, uint8_t checksum) {
+  uint8_t bytes[32] = {};
+  for (size_t i = 0; i < 32; ++i) bytes[i] = shortEntry.u8(i);
+  for (int b = 0; b < 256; ++b) {
+    bytes[0] = uint8_t(b);
+    if (ShortNameChecksum(ByteView(bytes, 32)) == checksum) return uint8_t(b);
+  }
+  return 0;
+}
+
+// False when the long name cannot be the one the short entry was made from:
+// Windows and Linux derive the short extension from the first three
+// characters of the long one, so a long name missing that extension lost its
+// last parts to newer entries.
+bool ExtensionsAgree(std::string_view longName, ByteView shortEntry) {
+  std::string shortExtension;
+  for (size_t i = 8; i < 11; ++i)
+    if (shortEntry.u8(i) != ' ') shortExtension += char(shortEntry.u8(i));
+  if (shortExtension.empty()) return true;
+  size_t dot = longName.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  std::string longExtension;
+  for (char c : longName.substr(dot + 1)) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;  // mapped through a code page: not compared
+    if (c == ' ') continue;
+    longExtension += (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    if (longExtension.size() == shortExtension.size()) break;
+  }
+  for (size_t i = 0; i < longExtension.size() && i < shortExtension.size(); ++i) {
+    char expected = shortExtension[i];
+    bool replaced = expected == '_';  // characters a short name cannot hold become '_'
+    if (longExtension[i] != expected && !replaced) return false;
+  }
+  return longExtension.size() >= shortExtension.size();
+}
+
+}  // namespace
+
 std::string LongNameAssembler::Take(ByteView shortEntry) {
   if (count_ == 0) return {};
   bool live = shortEntry.u8(0) != kFatDeletedMark;
-  // A live entry's checksum must match; a deleted one lost the byte the
-  // checksum covers first, so only the parts' agreement is checked.
-  bool belongs = !live || ShortNameChecksum(shortEntry) == checksum_;
+  // A live entry's checksum must match. A deleted one lost the first byte
+  // the checksum covers, but only one value of that byte fits the checksum,
+  // and it must be one a short name can start with.
+  uint8_t firstByte = live ? shortEntry.u8(0) : FirstByteForChecksum(shortEntry, checksum_);
+  bool belongs = live ? ShortNameChecksum(shortEntry) == checksum_ : LegalShortFirstByte(firstByte);
   const char16_t* start = chars_ + (kMaxParts - count_) * 13;
   size_t length = 0;
   size_t available = size_t(count_) * 13;
   while (length < available && start[length] != 0 && start[length] != 0xFFFF) ++length;
   std::string name = belongs ? Utf16ToUtf8(std::u16string_view(start, length)) : std::string();
   Reset();
-  return name;
+  if (name.empty() || ExtensionsAgree(name, shortEntry)) return name;
+  // The long name was cut: the short name is whole, and the checksum gave
+  // back its first byte.
+  uint8_t restored[32] = {};
+  for (size_t i = 0; i < 32; ++i) restored[i] = shortEntry.u8(i);
+  restored[0] = firstByte;
+  return ShortNameText(ByteView(restored, 32));
 }
 
 void LongNameAssembler::Reset() {

@@ -75,8 +75,10 @@ std::string ShortNameText(ByteView entry);
 class LongNameAssembler {
  public:
   void AddPart(ByteView entry);
-  // shortEntry ends the run. Parts that do not agree (mixed checksums, or a
-  // live short entry whose checksum differs) are dropped.
+  // shortEntry ends the run. Parts that do not agree (mixed checksums, a
+  // short entry whose checksum differs) are dropped; a long name that lost its
+  // end to newer entries (its extension no longer matches the short one)
+  // gives way to the short name, whose first byte the checksum restores.
   std::string Take(ByteView shortEntry);
   void Reset();
   bool Pending() const { return count_ > 0; }

@@ -286,6 +286,31 @@ TEST(FatDirectory, DeletedLongNameSurvivesLostFirstByte) {
   EXPECT_EQ(names.Take(View(sfn)), "Beach Day at the Sea.jpg");
 }
 
+TEST(FatDirectory, CutDeletedLongNameGivesWayToTheShortNameWithItsFirstByteRestored) {
+  auto sfn = Entry("REPORT~1PDF", 0x20, 5, 100);
+  auto parts = LongParts(u"Report Q3 2024.pdf", sfn, true);
+  ASSERT_EQ(parts.size(), 2u);
+  sfn[0] = 0xE5;
+  LongNameAssembler names;
+  // A newer entry took the first slot on disk, the one holding "4.pdf".
+  names.AddPart(View(parts[1]));
+  EXPECT_EQ(names.Take(View(sfn)), "REPORT~1.PDF");
+  // Whole, the same deleted name is kept.
+  for (auto& part : parts) names.AddPart(View(part));
+  EXPECT_EQ(names.Take(View(sfn)), "Report Q3 2024.pdf");
+}
+
+TEST(FatDirectory, DeletedLongNameWhoseChecksumFitsNoShortNameIsDropped) {
+  // Parts whose checksum only a lower-case first byte would give: no short
+  // name starts so, so they belonged to another entry.
+  auto impossible = Entry("aEACHD~1JPG", 0x20, 5, 100);
+  auto parts = LongParts(u"Beach Day at the Sea.jpg", impossible, true);
+  auto sfn = Entry("\xE5" "EACHD~1JPG", 0x20, 5, 100);
+  LongNameAssembler names;
+  for (auto& part : parts) names.AddPart(View(part));
+  EXPECT_EQ(names.Take(View(sfn)), "");
+}
+
 TEST(FatDirectory, SafeFileNameNeverEscapesItsFolder) {
   EXPECT_EQ(SafeFileName("../etc"), ".._etc");
   EXPECT_EQ(SafeFileName(".."), "_");

@@ -1,0 +1,47 @@
+// scan and recover on a FAT16 card whose deleted files were partly
+// overwritten the way real cards are (tools/images/make-outcome-images.sh).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <set>
+#include <sstream>
+
+#include "support/test_support.h"
+
+namespace kestrel {
+namespace {
+
+std::vector<std::vector<std::string>> ListLines(const std::string& out) {
+  std::vector<std::vector<std::string>> lines;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line);
+    std::string cell;
+    while (std::getline(cells, cell, '\t')) fields.push_back(cell);
+    lines.push_back(fields);
+  }
+  return lines;
+}
+
+TEST(OutcomeCard, ListMarksEveryDeletedFileAndNamesACutLongNameByItsShortName) {
+  auto result = test::RunCli({"scan", test::TestImage("fat16-outcomes.img").string(), "--list"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  std::set<std::string> names;
+  for (const auto& fields : ListLines(result.out)) {
+    ASSERT_GE(fields.size(), 5u);
+    names.insert(fields[1]);
+    EXPECT_EQ(fields[4], "1") << fields[1];  // the deleted column
+  }
+  EXPECT_TRUE(names.count("!OLIDAY.JPG"));
+  // Its first long-name slot went to X.TXT: the cut name "Report Q3 202" is
+  // not used, the short name keeps the extension and gets its first letter back.
+  EXPECT_TRUE(names.count("REPORT~1.PDF")) << result.out;
+  for (const auto& name : names) EXPECT_EQ(name.find("Report Q3"), std::string::npos) << name;
+}
+
+}  // namespace
+}  // namespace kestrel
