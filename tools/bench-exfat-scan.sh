@@ -7,6 +7,7 @@
 # Prints the time of `kestrel-cli scan` on the image and the files it found.
 set -euo pipefail
 cli="$(cd "$1" && pwd)/kestrel-cli"
+here="$(cd "$(dirname "$0")" && pwd)"
 work="${2:-$(mktemp -d)}"
 img="$work/exfat-100k.img"
 mnt="$work/mnt"
@@ -23,15 +24,17 @@ if [ ! -f "$img" ]; then
   loop=$(losetup -f --show "$img")
   mount.exfat-fuse "$loop" "$mnt"
   # Every other folder's files are deleted, the folders kept.
-  /usr/bin/python3 - "$mnt" <<'PY'
+  /usr/bin/python3 - "$mnt" "$here/../tests/data/samples/jfif.jpg" <<'PY'
 import os, sys
 root = sys.argv[1]
+# A real JPEG: records whose content fails its type's check are hidden.
+photo = open(sys.argv[2], 'rb').read()
 for d in range(100):
     folder = os.path.join(root, 'folder_%02d' % d)
     os.mkdir(folder)
     for f in range(1000):
         with open(os.path.join(folder, 'IMG_%04d.JPG' % f), 'wb') as out:
-            out.write(b'a small photo stand-in %d %d\n' % (d, f))
+            out.write(photo)
 for d in range(0, 100, 2):
     folder = os.path.join(root, 'folder_%02d' % d)
     for name in os.listdir(folder):

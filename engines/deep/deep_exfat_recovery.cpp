@@ -130,6 +130,15 @@ int CProfessionalExfatRecovery::FinishScan() {
       }
     }
   }
+  claimed_.assign((size_t(g.clusterCount) + 7) / 8, 0);
+  for (const FoundSet& found : sets_) {
+    const ExfatEntrySet& s = found.set;
+    if (s.deleted || !s.noFatChain || !g.IsValidCluster(s.firstCluster)) continue;
+    uint64_t count = (s.dataLength + clusterBytes - 1) / clusterBytes;
+    for (uint64_t c = s.firstCluster; c < uint64_t(s.firstCluster) + count && g.IsValidCluster(c); ++c) {
+      claimed_[(c - 2) / 8] |= uint8_t(1u << ((c - 2) % 8));
+    }
+  }
   std::unordered_set<uint32_t> rootClusters;
   ExfatDataSpec rootSpec;
   rootSpec.firstCluster = g.rootCluster;
@@ -225,7 +234,7 @@ int CProfessionalExfatRecovery::WriteData(const FoundFileRecord& record, DataSin
                                           const std::function<int(uint64_t)>& report) {
   if (!volume_.IsOpen()) return kErrInvalidParameter;
   // Everything found here is taken for deleted: its clusters are free unless reused.
-  ExfatDataSpec spec{record.itemKey, record.size, false, true, false};
+  ExfatDataSpec spec{record.itemKey, record.size, false, true, false, &claimed_};
   uint64_t validLength = record.size;
   ExfatEntrySet set;
   uint64_t sectorOffset = (record.entrySector - record.partitionStart) * sectorBytes_;

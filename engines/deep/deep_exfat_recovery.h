@@ -49,6 +49,10 @@ class CProfessionalExfatRecovery final : public CProfessionalMember {
   ExfatVolume volume_;
   bool active_ = false;
   std::vector<FoundSet> sets_;
+  // Clusters of the files that were live when the sets were found (one bit
+  // per cluster): after a quick format the bitmap no longer knows them, and
+  // a deleted file's wiped chain must go round them as it did on the card.
+  std::vector<uint8_t> claimed_;
 };
 
 }  // namespace kestrel

@@ -140,6 +140,12 @@ int ExfatVolume::LoadBitmap() {
   return kSuccess;
 }
 
+bool ExfatVolume::IsClaimed(const ExfatDataSpec& spec, uint32_t cluster) {
+  if (!spec.claimed) return false;
+  uint32_t bit = cluster - 2;
+  return bit / 8 < spec.claimed->size() && (((*spec.claimed)[bit / 8] >> (bit % 8)) & 1) != 0;
+}
+
 void ExfatVolume::Append(std::vector<ExfatClusterRun>& runs, uint32_t cluster) {
   if (!runs.empty() && runs.back().first + runs.back().count == cluster) {
     ++runs.back().count;
@@ -190,7 +196,7 @@ int ExfatVolume::ResolveClusters(const ExfatDataSpec& spec, std::vector<ExfatClu
     }
     if (chainCleared) {
       next = cluster + 1;
-      while (geometry_.IsValidCluster(next) && IsClusterUsed(next)) ++next;
+      while (geometry_.IsValidCluster(next) && (IsClusterUsed(next) || IsClaimed(spec, next))) ++next;
     }
     if (!geometry_.IsValidCluster(next) || seen.count(next) != 0) return kErrHandleEof;
     if (spec.deleted && IsClusterUsed(next)) return kErrHandleEof;

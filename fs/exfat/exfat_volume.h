@@ -37,6 +37,9 @@ struct ExfatDataSpec {
   bool deleted = false;
   // A directory read whole along its chain (the root has no length).
   bool wholeChain = false;
+  // Clusters known to belong to other files although the bitmap says free
+  // (after a format wiped it): a wiped chain is not taken through them.
+  const std::vector<uint8_t>* claimed = nullptr;
 };
 
 class ExfatVolume {
@@ -88,6 +91,7 @@ class ExfatVolume {
  private:
   int TryBootRegion(uint64_t firstSectorBytes, uint32_t sectorBytesGuess, ExfatGeometry& out, bool& checksumOk);
   void Append(std::vector<ExfatClusterRun>& runs, uint32_t cluster);
+  static bool IsClaimed(const ExfatDataSpec& spec, uint32_t cluster);
 
   ExfatReader reader_;
   uint64_t volumeBytes_ = 0;

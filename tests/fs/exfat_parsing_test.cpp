@@ -223,6 +223,13 @@ TEST(ExfatClusters, ChainsRunsAndTheAllocationAwareRule) {
   EXPECT_EQ(volume.ResolveClusters(cleared, runs), kSuccess);
   EXPECT_EQ(clusters(), (std::vector<uint32_t>{10, 11, 14, 15}));
 
+  // Clusters known to hold another file (the bitmap lost them to a format) are gone round too.
+  std::vector<uint8_t> claimed(kClusters / 8, 0);
+  claimed[(14 - 2) / 8] |= uint8_t(1u << ((14 - 2) % 8));
+  cleared.claimed = &claimed;
+  EXPECT_EQ(volume.ResolveClusters(cleared, runs), kSuccess);
+  EXPECT_EQ(clusters(), (std::vector<uint32_t>{10, 11, 15, 16}));
+
   // A surviving chain is followed, gaps and all.
   ExfatDataSpec chained{20, 3 * kSector, false, true, false};
   EXPECT_EQ(volume.ResolveClusters(chained, runs), kSuccess);
