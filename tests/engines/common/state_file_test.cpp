@@ -42,7 +42,7 @@ struct SampleState {
 };
 
 TEST(StateFile, OneFieldListWritesAndReadsBackTheSameState) {
-  SampleState saved{{{7, true, {1, 2, 3}}, {9, false, {}}}, {{5, -3}, {1u << 40, 12}}};
+  SampleState saved{{{7, true, {1, 2, 3}}, {9, false, {}}}, {{5, -3}, {uint64_t{1} << 40, 12}}};
   deep::StateWriter writer;
   SampleFields(writer, saved);
 
