@@ -22,3 +22,5 @@ apt-get install -y -qq --no-install-recommends libudev-dev >/dev/null
 apt-get install -y -qq --no-install-recommends ffmpeg imagemagick python3-pil p7zip-full zip ghostscript flac vorbis-tools libgsf-bin libtiff-tools libjpeg-turbo-progs libheif-examples >/dev/null
 # clang and its sanitizer/libFuzzer runtimes: the sanitized test build and the fuzz targets.
 apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null
+# ddrescue: the imaging benchmark compares kestrel-cli image against it.
+apt-get install -y -qq --no-install-recommends gddrescue >/dev/null
