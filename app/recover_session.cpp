@@ -26,7 +26,7 @@ int OnItemProgress(void* user, int32_t percent, int32_t scale, int32_t errorCode
     report->finished = true;
     report->error = errorCode;
   }
-  if (report->hooks->itemProgress) report->hooks->itemProgress(std::min(shown, 100));
+  if (report->hooks->itemProgress && !report->hooks->itemProgress(std::min(shown, 100))) return kCancelled;
   return 0;
 }
 
@@ -83,6 +83,10 @@ RecoveryTally RecoverItems(IFileRecoveryParse& engine, const std::vector<FoundIt
     report.finished = false;
     report.error = kSuccess;
     int returned = engine.RecoverItem(&item.record, destination, rootDepth);
+    if (returned == kCancelled) {
+      tally.stopped = true;
+      break;
+    }
     int outcome = ItemOutcome(report.finished, report.error, returned);
     if (outcome == kSuccess) {
       ++tally.recovered;

@@ -31,8 +31,9 @@ struct RecoverHooks {
   // Before item number index (from 1) of total is written to destination.
   std::function<void(size_t index, size_t total, const FoundItem& item, const std::filesystem::path& destination)>
       itemStarting;
-  // Percent (0..100) of the current item written.
-  std::function<void(int32_t percent)> itemProgress;
+  // Percent (0..100) of the current item written; false stops the recovery
+  // (the item being written is left unfinished and not counted).
+  std::function<bool(int32_t percent)> itemProgress;
   // After each item: outcome 0 when it was recovered, else the Win32-numbered reason.
   std::function<void(const FoundItem& item, const std::filesystem::path& destination, int outcome)> itemDone;
 };
@@ -40,6 +41,7 @@ struct RecoverHooks {
 struct RecoveryTally {
   uint64_t recovered = 0;
   uint64_t failed = 0;
+  bool stopped = false;  // itemProgress asked to stop
 };
 
 // Writes each item below root: root/<category>/<name>, or with keepPaths

@@ -11,5 +11,6 @@ void AddIdentifyCommand(CLI::App& app, int& exitCode);
 void AddScanCommand(CLI::App& app, int& exitCode);
 void AddRecoverCommand(CLI::App& app, int& exitCode);
 void AddSourcesCommand(CLI::App& app, int& exitCode);
+void AddImageCommand(CLI::App& app, int& exitCode);
 
 }  // namespace kestrel::cli

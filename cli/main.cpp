@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   kestrel::cli::AddScanCommand(app, exitCode);
   kestrel::cli::AddRecoverCommand(app, exitCode);
   kestrel::cli::AddSourcesCommand(app, exitCode);
+  kestrel::cli::AddImageCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

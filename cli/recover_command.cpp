@@ -22,7 +22,10 @@ RecoverHooks TerminalHooks(ProgressLine& line, std::string& label) {
     label = "Recovering " + std::to_string(index) + "/" + std::to_string(total) + ": " +
             std::string(item.record.Name());
   };
-  hooks.itemProgress = [&line, &label](int32_t percent) { line.Show(label + " " + std::to_string(percent) + "%"); };
+  hooks.itemProgress = [&line, &label](int32_t percent) {
+    line.Show(label + " " + std::to_string(percent) + "%");
+    return true;
+  };
   hooks.itemDone = [&line](const FoundItem& item, const std::filesystem::path& destination, int outcome) {
     line.Clear();
     if (outcome == 0) return;

@@ -1,30 +1,22 @@
 #include "cli/scan_session.h"
 
 #include <cstdio>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
+#include "app/jobs/scan_job.h"
 #include "app/source.h"
 #include "app/source_partitions.h"
 #include "app/truncation_check.h"
 #include "cli/deep_scan.h"
 #include "cli/messages.h"
-#include "cli/progress_line.h"
+#include "cli/interrupt.h"
+#include "cli/terminal_view.h"
 
 namespace kestrel::cli {
 
 namespace {
-
-ScanHooks FastScanHooks(ProgressLine& line) {
-  ScanHooks hooks;
-  hooks.progress = [&line](const ScanProgress& report) {
-    std::string text = "Scanning: " + std::to_string(report.percent) + "%";
-    if (report.remainingSeconds > 0) text += " (about " + std::to_string(report.remainingSeconds) + " s left)";
-    line.Show(text);
-    return true;
-  };
-  return hooks;
-}
 
 void WarnIfShort(const ScanSource& source) {
   auto shortSource = FindShortSource(source);
@@ -111,10 +103,24 @@ int RunScan(const ScanSource& source, const ScanOptions& options, std::unique_pt
                  DescribeBootCopy(source.boot, uint32_t(source.sectorBytes)).c_str());
   }
   WarnIfShort(source);
-  ProgressLine line;
-  ScanHooks hooks = options.deep ? DeepScanHooks(source.path, line) : FastScanHooks(line);
-  ScanOutcome outcome = kestrel::RunScan(source, options, hooks, engine);
-  line.Clear();
+  ScanEntry entry{source, nullptr, {}};
+  TerminalView view({"percent", "sectors", "totalfile", "rate", "elapsed", "time"});
+  view.ask = [&source](const std::string&) { return AskResumeOnTerminal(source.path); };
+  ScanJob job(view, LanguageTable::Instance(), {&entry}, options);
+  // Ctrl-C stops a deep scan's pass cleanly (its state is saved); elsewhere
+  // it ends the program as it always did.
+  std::optional<InterruptGuard> interrupt;
+  if (options.deep) {
+    job.passStarting = [&interrupt] { interrupt.emplace(); };
+    job.passEnded = [&interrupt] { interrupt.reset(); };
+  }
+  job.Start();
+  while (!job.WaitFor(std::chrono::milliseconds(50))) {
+    if (InterruptGuard::raised()) job.Cancel();
+  }
+  job.Wait();
+  engine = std::move(entry.engine);
+  const ScanOutcome& outcome = entry.outcome;
   switch (outcome.status) {
     case ScanStatus::kDone: return kExitOk;
     case ScanStatus::kNoFileSystem:

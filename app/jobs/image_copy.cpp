@@ -245,6 +245,7 @@ ImageCopyOutcome Copier::Run() {
     if (area.status == kAreaBad) outcome_.badAreas.push_back(area);
   }
   outcome_.badBytes = bad_;
+  outcome_.bytesTotal = total_;
   return outcome_;
 }
 

@@ -46,6 +46,7 @@ struct ImageCopyOutcome {
   std::filesystem::path failedPath;
   std::string reason;
   bool resumed = false;
+  uint64_t bytesTotal = 0;        // length of the image
   std::vector<MapArea> badAreas;  // unreadable areas left, written as zeros
   uint64_t badBytes = 0;
 };

@@ -7,14 +7,6 @@
 
 namespace kestrel {
 
-namespace {
-
-// Redrawing a window or a terminal for every 64 KiB piece costs more than the
-// copy itself on a fast source; a few updates a second are plenty to watch.
-constexpr auto kRedrawInterval = std::chrono::milliseconds(200);
-
-}  // namespace
-
 std::string RateText(double bytesPerSecond) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f MB/s", bytesPerSecond / 1e6);
@@ -38,11 +30,7 @@ int ImageJob::Fail(int error, const std::filesystem::path& path, const std::stri
 void ImageJob::Show(const ImageCopyProgress& p) {
   estimate_.Update(p.bytesDone, p.bytesTotal);
   int percent = p.bytesTotal ? int(p.bytesDone * 100 / p.bytesTotal) : 100;
-  auto now = std::chrono::steady_clock::now();
-  bool last = p.bytesDone == p.bytesTotal;
-  if (percent == lastPercent_ && !last && now - lastShown_ < kRedrawInterval) return;
-  lastPercent_ = percent;
-  lastShown_ = now;
+  if (!throttle_.Due(percent, p.bytesDone == p.bytesTotal)) return;
   uint64_t sector = uint64_t(bytesPerSector_);
   view_.SetValue("progress", percent);
   view_.SetText("percent", Msg("MSG0301") + " " + std::to_string(percent) + "%");

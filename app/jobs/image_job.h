@@ -47,8 +47,7 @@ class ImageJob : public Job {
   ImageCopyOutcome outcome_;
   TimeEstimate estimate_;
   int32_t bytesPerSector_ = kImageSectorBytes;
-  int lastPercent_ = -1;
-  std::chrono::steady_clock::time_point lastShown_{};
+  RedrawThrottle throttle_;
 };
 
 // "12.3 MB/s" (decimal megabytes, as disk tools quote them).

@@ -2,6 +2,14 @@
 
 namespace kestrel {
 
+bool RedrawThrottle::Due(int percent, bool force) {
+  auto now = std::chrono::steady_clock::now();
+  if (!force && percent == lastPercent_ && now - lastShown_ < std::chrono::milliseconds(200)) return false;
+  lastPercent_ = percent;
+  lastShown_ = now;
+  return true;
+}
+
 Job::Job(IJobView& view, LanguageTable& texts) : view_(view), texts_(texts) {}
 
 Job::~Job() {

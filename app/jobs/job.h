@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -21,6 +22,18 @@
 #include "platform/error_codes.h"
 
 namespace kestrel {
+
+// Whether a progress update is worth drawing: the percent moved, or a few
+// hundred milliseconds passed. Drawing a window or a terminal for every 64 KiB
+// block costs more than the work it shows on a fast source.
+class RedrawThrottle {
+ public:
+  bool Due(int percent, bool force = false);
+
+ private:
+  int lastPercent_ = -1;
+  std::chrono::steady_clock::time_point lastShown_{};
+};
 
 class Job {
  public:

@@ -44,7 +44,10 @@ TEST(RecoverItems, EachItemIsCountedByItsOutcomeAndReported) {
     EXPECT_EQ(total, 4u);
     started.push_back(index);
   };
-  hooks.itemProgress = [&](int32_t percent) { lastPercent = percent; };
+  hooks.itemProgress = [&](int32_t percent) {
+    lastPercent = percent;
+    return true;
+  };
   hooks.itemDone = [&](const FoundItem& item, const std::filesystem::path&, int outcome) {
     done.emplace_back(std::string(item.record.Name()), outcome);
   };

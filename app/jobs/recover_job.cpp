@@ -1,0 +1,55 @@
+#include "app/jobs/recover_job.h"
+
+#include "platform/error_codes.h"
+
+namespace kestrel {
+
+RecoverJob::RecoverJob(IJobView& view, LanguageTable& texts, IFileRecoveryParse& engine, std::vector<FoundItem> items,
+                       std::filesystem::path root, bool keepPaths)
+    : Job(view, texts), engine_(engine), items_(std::move(items)), root_(std::move(root)), keepPaths_(keepPaths) {}
+
+RecoverJob::RecoverJob(IJobView& view, LanguageTable& texts, IFileRecoveryParse& engine, const FoundItem& item,
+                       std::filesystem::path root)
+    : RecoverJob(view, texts, engine, std::vector<FoundItem>{item}, std::move(root), false) {}
+
+void RecoverJob::ShowCounts() {
+  view_.SetText("recovered", FillIn(Msg("MSG1102"), {std::to_string(done_), std::to_string(items_.size()),
+                                                     std::to_string(done_ - failed_), std::to_string(failed_)}));
+}
+
+int RecoverJob::Run() {
+  view_.SetVisible("FinishBtn", false);
+  view_.SetVisible("CancelBtn", true);
+  RecoverHooks hooks;
+  hooks.itemStarting = [this](size_t, size_t, const FoundItem&, const std::filesystem::path& destination) {
+    Report([&] {
+      view_.SetText("current", destination.string());
+      ShowCounts();
+    });
+  };
+  hooks.itemProgress = [this](int32_t percent) {
+    return Report([&] {
+             view_.SetValue("progress", percent);
+             view_.SetText("percent", Msg("MSG1101") + " " + std::to_string(percent) + "%");
+           }) == kSuccess;
+  };
+  hooks.itemDone = [this](const FoundItem& item, const std::filesystem::path& destination, int outcome) {
+    // The row is added even when a cancel is pending: the file is finished.
+    ++done_;
+    if (outcome != kSuccess) ++failed_;
+    ShowCounts();
+    if (outcome == kSuccess) {
+      view_.SetText("DetailList", "ok\t" + destination.string() + "\tSuccess");
+    } else {
+      view_.SetText("DetailList", "failed\t" + destination.string() + "\t" +
+                                      FailureText(outcome, item.record, destination));
+    }
+  };
+  tally_ = RecoverItems(engine_, items_, root_, keepPaths_, hooks);
+  if (tally_.stopped) return kJobCancelled;
+  view_.SetVisible("FinishBtn", true);
+  view_.SetVisible("CancelBtn", false);
+  return kJobDone;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,49 @@
+// The recovery job: writes found files below a folder the user chose, one
+// after the other through the engine that found them, in list mode (the
+// ticked files) or single-item mode (the one file of a preview).
+//
+// Controls: "current" (the file being written), "recovered" ("MSG1102" with
+// done, total, recovered, failed), "percent", "progress" (0..100),
+// "FinishBtn" and "CancelBtn" (visibility), "DetailList": each SetText on it
+// adds one row "ok<TAB>path<TAB>status" or "failed<TAB>path<TAB>reason"; a
+// view lists failed rows first. Results: kJobDone, kJobCancelled (no Finish
+// shown). Cancel question "MSG1103".
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "app/jobs/job.h"
+#include "app/recover_session.h"
+
+namespace kestrel {
+
+class RecoverJob : public Job {
+ public:
+  // List mode: items keep their folder paths when keepPaths is set.
+  RecoverJob(IJobView& view, LanguageTable& texts, IFileRecoveryParse& engine, std::vector<FoundItem> items,
+             std::filesystem::path root, bool keepPaths);
+  // Single-item mode.
+  RecoverJob(IJobView& view, LanguageTable& texts, IFileRecoveryParse& engine, const FoundItem& item,
+             std::filesystem::path root);
+
+  // What was recovered; read after Wait.
+  const RecoveryTally& tally() const { return tally_; }
+
+ protected:
+  int Run() override;
+  std::string_view cancelQuestionId() const override { return "MSG1103"; }
+
+ private:
+  void ShowCounts();
+
+  IFileRecoveryParse& engine_;
+  std::vector<FoundItem> items_;
+  std::filesystem::path root_;
+  bool keepPaths_ = false;
+  RecoveryTally tally_;
+  uint64_t done_ = 0;
+  uint64_t failed_ = 0;
+};
+
+}  // namespace kestrel
