@@ -24,3 +24,5 @@ apt-get install -y -qq --no-install-recommends ffmpeg imagemagick python3-pil p7
 apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/null
 # ddrescue: the imaging benchmark compares kestrel-cli image against it.
 apt-get install -y -qq --no-install-recommends gddrescue >/dev/null
+# Qt 6 (widgets, QUiLoader, D-Bus, SVG icon, image plugins), Xvfb for screenshots, python3-dbusmock for the UDisks2 test.
+apt-get install -y -qq --no-install-recommends qt6-base-dev libqt6opengl6-dev libxkbcommon-dev qt6-tools-dev libqt6uitools6 qt6-qpa-plugins qt6-svg-dev libqt6svg6 qt6-image-formats-plugins libgl-dev xvfb xauth fonts-dejavu-core python3-dbusmock dbus libudev-dev >/dev/null

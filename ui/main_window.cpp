@@ -1,0 +1,918 @@
+#include "ui/main_window.h"
+
+#include <libudev.h>
+#include <sys/stat.h>
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QImageReader>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QThread>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <map>
+#include <cstring>
+#include <unordered_map>
+
+#include "app/jobs/image_destination.h"
+#include "app/jobs/image_job.h"
+#include "app/language_table.h"
+#include "app/same_device.h"
+#include "catalogue/categories.h"
+#include "ui/engine_jobs.h"
+#include "ui/form_loader.h"
+#include "ui/job_window.h"
+#include "ui/message_box.h"
+#include "ui/texts.h"
+
+namespace kestrel::ui {
+namespace {
+
+constexpr int kSourceRole = Qt::UserRole + 1;   // SourceItem* of a row
+constexpr int kTypeKeyRole = Qt::UserRole + 2;  // type key of a results node ("" for categories)
+constexpr int kTypeRowsRole = Qt::UserRole + 3; // index into typeRows_
+constexpr int kDeviceRefreshMs = 5000;          // devices settle before they are listed again
+
+QString SizeQ(uint64_t bytes) { return QString::fromStdString(SizeText(static_cast<int64_t>(bytes))); }
+
+// The type key of a found name: its extension, lower-cased, with the aliases
+// that share one tick box.
+QString TypeKeyOf(std::string_view name) {
+  std::string key = ExtensionOf(name);
+  if (key.empty()) key = LowerAscii(name);
+  static const std::map<std::string, std::string> kAliases = {
+      {"jpeg", "jpg"}, {"tiff", "tif"}, {"scr", "pcx"}, {"midi", "mid"}, {"m4p", "m4a"}};
+  if (auto it = kAliases.find(key); it != kAliases.end()) key = it->second;
+  return QString::fromStdString(key);
+}
+
+// "Bitmap (.bmp)" -> "Bitmap".
+QString OptionTitle(QString label) {
+  const int paren = label.indexOf(QLatin1String(" ("));
+  return paren > 0 ? label.left(paren) : label;
+}
+
+const char* const kCategoryNodes[3] = {"NodePhoto", "NodeAudio", "NodeVideo"};
+const char* const kCategoryTitles[3] = {"MSG0807", "MSG0808", "MSG0809"};
+
+}  // namespace
+
+FileChoosers NativeFileChoosers() {
+  FileChoosers c;
+  c.recoveryFolder = [](QWidget* parent) {
+    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Select location for recovery"));
+  };
+  c.imageDestination = [](QWidget* parent, const QString& proposed) {
+    QFileDialog dialog(parent, QString(), proposed, QStringLiteral("Image Files (*.img)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("img"));
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+  };
+  c.imageToLoad = [](QWidget* parent) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), QStringLiteral("Image Files (*.img);;All Files (*)"));
+  };
+  return c;
+}
+
+MainWindow::MainWindow(bool listDevices, QWidget* parent)
+    : QMainWindow(parent), choosers_(NativeFileChoosers()), listDevices_(listDevices) {
+  setObjectName(QStringLiteral("FileRecoveryWnd"));
+  setWindowTitle(QStringLiteral("Kestrel"));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/kestrel.svg")));
+  resize(960, 620);
+  BuildPages();
+  BuildFileTypeOptions();
+  BuildMenu();
+  ConnectControls();
+  ApplyTexts();
+  if (listDevices_) {
+    sources_ = EnumerateDisks();
+    StartDeviceMonitor();
+  }
+  FillSourceList();
+  ShowPage(kPageHome);
+}
+
+MainWindow::~MainWindow() {
+  if (udevMonitor_) udev_monitor_unref(static_cast<udev_monitor*>(udevMonitor_));
+  if (udev_) udev_unref(static_cast<udev*>(udev_));
+}
+
+void MainWindow::BuildPages() {
+  form_ = LoadForm(QStringLiteral("MainWnd"), this);
+  setCentralWidget(form_);
+  stack_ = Control<QStackedWidget>(form_, "TabPage");
+  for (const char* layout : {"ScanDisk", "FileType", "RecoverFile"})
+    stack_->addWidget(LoadForm(QString::fromLatin1(layout), stack_));
+
+  diskList_ = Control<QTreeWidget>(form_, "DiskList");
+  diskList_->header()->setObjectName(QStringLiteral("DiskListHeader"));
+  diskList_->header()->setStretchLastSection(false);
+  diskList_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  diskList_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  diskList_->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+  typeTree_ = Control<QTreeWidget>(form_, "TypeTree");
+  for (int i = 0; i < 3; ++i) {
+    QTreeWidgetItem* node = typeTree_->topLevelItem(i);
+    node->setData(0, Qt::UserRole, QString::fromLatin1(kCategoryNodes[i]));
+    node->setFlags(node->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsAutoTristate);
+    node->setCheckState(0, Qt::Unchecked);
+  }
+  fileList_ = Control<QTableView>(form_, "FileList");
+  model_ = new ResultsModel(this);
+  fileList_->setModel(model_);
+  fileList_->verticalHeader()->hide();
+  fileList_->verticalHeader()->setDefaultSectionSize(fileList_->fontMetrics().height() + 8);
+  fileList_->horizontalHeader()->setSectionsClickable(true);
+  fileList_->horizontalHeader()->setHighlightSections(false);
+  fileList_->horizontalHeader()->setSectionResizeMode(kColTick, QHeaderView::Fixed);
+  fileList_->setColumnWidth(kColTick, 28);
+  fileList_->setColumnWidth(kColName, 220);
+  fileList_->setColumnWidth(kColSize, 80);
+  fileList_->setColumnWidth(kColType, 50);
+  fileList_->setColumnWidth(kColModified, 135);
+  fileList_->setColumnWidth(kColCreated, 135);
+  fileList_->horizontalHeader()->setStretchLastSection(true);
+  checkAll_ = Control<QCheckBox>(form_, "CheckAll");
+  preview_ = Control<QLabel>(form_, "PreviewEdit");
+  if (auto* splitter = form_->findChild<QSplitter*>(QStringLiteral("ResultsSplitter"))) {
+    splitter->setSizes({190, 560, 250});
+    splitter->setStretchFactor(1, 1);
+  }
+
+  if (auto* logo = Control<QLabel>(form_, "AppLogo"))
+    logo->setPixmap(QIcon(QStringLiteral(":/icons/kestrel.svg")).pixmap(32, 32));
+  if (auto* name = Control<QLabel>(form_, "AppName")) {
+    QFont font = name->font();
+    font.setPointSizeF(font.pointSizeF() * 1.35);
+    font.setBold(true);
+    name->setFont(font);
+  }
+  if (auto* text1 = Control<QLabel>(form_, "ToolbarText1")) {
+    QFont font = text1->font();
+    font.setPointSizeF(font.pointSizeF() * 1.3);
+    font.setBold(true);
+    text1->setFont(font);
+  }
+  // Big mode buttons with the platform's own icons: clean on light and dark themes.
+  if (auto* recover = Control<QToolButton>(form_, "BtnRecoverMode"))
+    recover->setIcon(QIcon(QStringLiteral(":/icons/recover.svg")));
+  if (auto* image = Control<QToolButton>(form_, "BtnCreateImageMode"))
+    image->setIcon(QIcon(QStringLiteral(":/icons/image.svg")));
+  for (const char* name : {"BtnRecoverMode", "BtnCreateImageMode"})
+    if (auto* button = Control<QToolButton>(form_, name)) {
+      button->setMinimumSize(220, 150);
+      QFont font = button->font();
+      font.setPointSizeF(font.pointSizeF() * 1.2);
+      button->setFont(font);
+      button->installEventFilter(this);
+    }
+  // Panels take the palette's own colours, so a dark theme stays dark.
+  setStyleSheet(QStringLiteral(
+      "QFrame#TitleBar { background: palette(window); border-bottom: 1px solid palette(mid); }"
+      "QFrame#Banner { background: palette(base); border-bottom: 1px solid palette(midlight); }"
+      "QFrame#BottomBar { border-top: 1px solid palette(midlight); }"
+      "QPushButton#TabScan, QPushButton#TabFileType, QPushButton#TabRecover { padding: 6px 14px; border: none;"
+      " border-bottom: 3px solid transparent; }"
+      "QPushButton#TabScan:checked, QPushButton#TabFileType:checked, QPushButton#TabRecover:checked {"
+      " border-bottom: 3px solid palette(highlight); color: palette(highlight); }"
+      "QToolButton#BtnRecoverMode, QToolButton#BtnCreateImageMode { border: 1px solid palette(mid);"
+      " border-radius: 10px; padding: 18px; background: palette(base); }"
+      "QToolButton#BtnRecoverMode:hover, QToolButton#BtnCreateImageMode:hover { border: 2px solid palette(highlight); }"
+      "QPushButton#BtnScan, QPushButton#BtnRecover, QPushButton#BtnCreateImage { padding: 6px 22px; font-weight: bold; }"));
+}
+
+void MainWindow::BuildFileTypeOptions() {
+  for (const FileTypeGroup& group : FileTypeGroups()) {
+    auto* box = Control<QGroupBox>(form_, group.name.data());
+    auto* holder = form_->findChild<QWidget*>(QString::fromLatin1(group.name.data()) + QStringLiteral("Options"));
+    auto* groupTick = Control<QCheckBox>(form_, group.groupTick.data());
+    if (!box || !holder || !groupTick) continue;
+    auto* grid = new QGridLayout(holder);
+    grid->setContentsMargins(18, 0, 0, 0);
+    int n = 0;
+    QList<QCheckBox*> options;
+    for (const FileTypeOption& option : group.options) {
+      auto* tick = new QCheckBox(QString::fromUtf8(option.label.data(), option.label.size()), holder);
+      tick->setProperty("userdata", QString::fromUtf8(option.key.data(), option.key.size()));
+      tick->setObjectName(QStringLiteral("Opt_%1_%2").arg(QString::fromLatin1(group.name.data())).arg(n));
+      grid->addWidget(tick, n / 5, n % 5);
+      options.push_back(tick);
+      ++n;
+      connect(tick, &QCheckBox::toggled, this, [groupTick, options = &options, holder] {
+        const auto all = holder->findChildren<QCheckBox*>();
+        const int ticked = std::count_if(all.begin(), all.end(), [](QCheckBox* c) { return c->isChecked(); });
+        QSignalBlocker block(groupTick);
+        groupTick->setChecked(ticked == all.size());
+        (void)options;
+      });
+    }
+    connect(groupTick, &QCheckBox::clicked, this, [holder](bool checked) {
+      for (QCheckBox* tick : holder->findChildren<QCheckBox*>()) tick->setChecked(checked);
+    });
+  }
+}
+
+QStringList MainWindow::TickedTypeKeys() const {
+  QStringList keys;
+  for (const FileTypeGroup& group : FileTypeGroups()) {
+    auto* holder = form_->findChild<QWidget*>(QString::fromLatin1(group.name.data()) + QStringLiteral("Options"));
+    if (!holder) continue;
+    for (QCheckBox* tick : holder->findChildren<QCheckBox*>())
+      if (tick->isChecked()) {
+        const QString key = tick->property("userdata").toString();
+        if (!keys.contains(key)) keys.push_back(key);
+      }
+  }
+  return keys;
+}
+
+void MainWindow::BuildMenu() {
+  auto* assist = Control<QToolButton>(form_, "BtnAssist");
+  assistMenu_ = new QMenu(this);
+  assistMenu_->setObjectName(QStringLiteral("menu_assist"));
+  auto add = [this](const char* name, const QString& text) {
+    QAction* action = assistMenu_->addAction(text);
+    action->setObjectName(QString::fromLatin1(name));
+    return action;
+  };
+  connect(add("item_help", QStringLiteral("Help")), &QAction::triggered, this, &MainWindow::ShowHelp);
+  languageMenu_ = assistMenu_->addMenu(QStringLiteral("Language"));
+  languageMenu_->setObjectName(QStringLiteral("item_language"));
+  auto* group = new QActionGroup(languageMenu_);
+  const QString current = QString::fromStdString(LanguageTable::Instance().Current());
+  for (const auto& [name, title] : LanguageTable::Instance().Languages()) {
+    QAction* action = languageMenu_->addAction(QString::fromStdString(title));
+    action->setObjectName(QString::fromStdString(name));
+    action->setCheckable(true);
+    action->setChecked(QString::fromStdString(name) == current);
+    group->addAction(action);
+    connect(action, &QAction::triggered, this, [this, n = QString::fromStdString(name)] { SwitchLanguage(n); });
+  }
+  connect(add("item_about", QStringLiteral("About Kestrel")), &QAction::triggered, this, &MainWindow::ShowAbout);
+  assistMenu_->addSeparator();
+  connect(add("item_exit", QStringLiteral("Exit")), &QAction::triggered, this, &QWidget::close);
+  assist->setMenu(assistMenu_);
+  assist->setIcon(QIcon::fromTheme(QStringLiteral("open-menu")));
+  assist->setToolButtonStyle(assist->icon().isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonTextBesideIcon);
+}
+
+void MainWindow::ConnectControls() {
+  auto button = [this](const char* name) { return Control<QAbstractButton>(form_, name); };
+  connect(button("BtnRecoverMode"), &QAbstractButton::clicked, this, [this] { SetMode(0); ShowPage(kPageSources); });
+  connect(button("BtnCreateImageMode"), &QAbstractButton::clicked, this, [this] { SetMode(1); ShowPage(kPageSources); });
+  connect(button("BtnScan"), &QAbstractButton::clicked, this, [this] { ScanSelected(); });
+  connect(button("BtnAdvanceScan"), &QAbstractButton::clicked, this, [this] { ShowPage(kPageFileTypes); });
+  connect(button("BtnPrev"), &QAbstractButton::clicked, this, &MainWindow::OnBack);
+  connect(button("BtnLoadImage"), &QAbstractButton::clicked, this, [this] {
+    const QString path = choosers_.imageToLoad(this);
+    if (!path.isEmpty()) AddImage(path);
+  });
+  connect(button("BtnRecover"), &QAbstractButton::clicked, this, &MainWindow::RecoverTicked);
+  connect(button("BtnCreateImage"), &QAbstractButton::clicked, this, &MainWindow::CreateImageOfSelected);
+  connect(button("TabScan"), &QAbstractButton::clicked, this, [this] { ShowPage(kPageSources); });
+  connect(button("TabFileType"), &QAbstractButton::clicked, this, [this] { ShowPage(kPageFileTypes); });
+  connect(button("TabRecover"), &QAbstractButton::clicked, this, [this] { ShowPage(kPageResults); });
+
+  connect(diskList_, &QTreeWidget::currentItemChanged, this, [this] { ShowSourceDetails(); });
+  connect(diskList_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+    if (item->childCount() > 0) {
+      item->setExpanded(!item->isExpanded());
+    } else if (mode_ == 0) {
+      ScanSelected();
+    }
+  });
+  connect(typeTree_, &QTreeWidget::currentItemChanged, this, [this] { OnTypeNodeSelected(); });
+  connect(typeTree_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+    if (column == 0) OnTypeNodeTicked(item);
+  });
+  connect(fileList_->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
+    model_->SortByColumn(column);
+  });
+  connect(fileList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { PreviewCurrent(); });
+  connect(model_, &ResultsModel::ticksChanged, this, [this] {
+    UpdateSelectionSummary();
+    UpdateCheckAll();
+  });
+  connect(checkAll_, &QCheckBox::clicked, this, [this](bool checked) {
+    model_->SetTickedAll(model_->rows(), checked);
+  });
+}
+
+void MainWindow::ApplyTexts() {
+  ApplySection(this, "MainWnd");
+  if (auto* status = Control<QLabel>(form_, "TxtStatus")) status->setText(Msg("MSG1209"));
+  UpdateHeaderTitles();
+  if (page_ != kPageHome || true) ShowPage(page_);
+}
+
+void MainWindow::UpdateHeaderTitles() {
+  // Column titles come from the language table under the header's control names.
+  QStringList titles;
+  for (int c = 0; c < kColumnCount; ++c) titles << Text("MainWnd", ResultColumnName(c));
+  model_->setProperty("columnTitles", titles);
+  model_->headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
+}
+
+void MainWindow::SwitchLanguage(const QString& name) {
+  if (LanguageTable::Instance().SetLanguage(name.toStdString()) != 0)
+    ShowMessageBox(BoxKind::kError, this, QStringLiteral("The language setting could not be saved."), 350, 130);
+  for (QAction* action : languageMenu_->actions()) action->setChecked(action->objectName() == name);
+  ApplyTexts();
+  FillSourceList();
+  if (results_) {
+    // Category labels carry their counts; rebuild them in the new language.
+    for (int i = 0; i < 3; ++i) {
+      QTreeWidgetItem* node = typeTree_->topLevelItem(i);
+      int count = 0;
+      for (int c = 0; c < node->childCount(); ++c) count += node->child(c)->data(0, kTypeRowsRole + 1).toInt();
+      node->setText(0, QStringLiteral("%1 (%2)").arg(Msg(kCategoryTitles[i])).arg(count));
+    }
+  }
+  UpdateSelectionSummary();
+}
+
+void MainWindow::SetMode(int mode) {
+  mode_ = mode;
+  if (imageNode_) imageNode_->setHidden(mode_ == 1);
+  SelectDefaultSource();
+}
+
+void MainWindow::ShowPage(int page) {
+  page_ = page;
+  stack_->setCurrentIndex(page);
+  auto show = [this](const char* name, bool visible) {
+    if (auto* widget = form_->findChild<QWidget*>(QString::fromLatin1(name))) widget->setVisible(visible);
+  };
+  const bool sources = page == kPageSources, types = page == kPageFileTypes, results = page == kPageResults;
+  show("BtnPrev", page != kPageHome);
+  show("BtnLoadImage", sources && mode_ == 0);
+  show("BtnAdvanceScan", sources && mode_ == 0);
+  show("BtnScan", (sources && mode_ == 0) || types);
+  show("BtnCreateImage", sources && mode_ == 1);
+  show("BtnRecover", results);
+  show("SelectedFileInfo", results);
+  show("TxtStatus", !results);
+  show("TitleBar", true);
+  show("TabScan", page != kPageHome);
+  show("TabFileType", page != kPageHome && mode_ == 0);
+  show("TabRecover", page != kPageHome && mode_ == 0 && results_ != nullptr);
+  show("Banner", page != kPageHome);
+  if (auto* tab = Control<QPushButton>(form_, page == kPageSources ? "TabScan" : page == kPageFileTypes ? "TabFileType" : "TabRecover"))
+    tab->setChecked(page != kPageHome);
+
+  QString first, second, colour;
+  QString icon = mode_ == 0 ? QStringLiteral(":/icons/recover.svg") : QStringLiteral(":/icons/image.svg");
+  if (sources) {
+    first = Msg(mode_ == 0 ? "MSG0503" : "MSG0211");
+    second = Msg(mode_ == 0 ? "MSG0501" : "MSG0212") + QLatin1Char(' ') + Msg(mode_ == 0 ? "MSG0502" : "MSG0213");
+    colour = QStringLiteral("#0089BE");
+  } else if (types) {
+    first = Msg("MSG0601");
+    second = Msg("MSG0602");
+    colour = QStringLiteral("#E47100");
+    icon = QStringLiteral(":/icons/types.svg");
+  } else if (results) {
+    first = Msg("MSG0801");
+    second = QStringLiteral("%1 <b>%2</b>").arg(Msg("MSG0802")).arg(results_ ? results_->records.size() : 0);
+    colour = QStringLiteral("#316D1E");
+    icon = QStringLiteral(":/icons/results.svg");
+  }
+  if (auto* text1 = Control<QLabel>(form_, "ToolbarText1")) {
+    text1->setText(first);
+    text1->setStyleSheet(QStringLiteral("color: %1;").arg(colour));
+  }
+  if (auto* text2 = Control<QLabel>(form_, "ToolbarText2")) text2->setText(second);
+  if (auto* banner = Control<QLabel>(form_, "BannerIcon")) banner->setPixmap(QIcon(icon).pixmap(44, 44));
+  if (page == kPageHome)
+    if (auto* info = Control<QLabel>(form_, "TxtMainInfo")) info->setText(Msg("MSG0101"));
+}
+
+void MainWindow::OnBack() {
+  if (page_ == kPageSources) ShowPage(kPageHome);
+  else if (page_ == kPageFileTypes) ShowPage(kPageSources);
+  else if (page_ == kPageResults) ShowPage(lastScanDeep_ ? kPageFileTypes : kPageSources);
+}
+
+QString MainWindow::SourceLabel(const SourceItem& item) const {
+  switch (item.kind) {
+    case SourceItem::Kind::kDisk: {
+      QString text = QStringLiteral("%1 %2").arg(Msg(item.removable ? "MSG0202" : "MSG0201")).arg(item.disk + 1);
+      if (!item.model.isEmpty()) text += QStringLiteral("  (%1)").arg(item.model);
+      return text;
+    }
+    case SourceItem::Kind::kPartition: {
+      QString where = item.mountPoint.empty() ? QString::fromStdString(item.path.string())
+                                              : QString::fromStdString(item.mountPoint.string());
+      return QStringLiteral("%1: %2 %3").arg(item.entryNumber).arg(where, item.label);
+    }
+    case SourceItem::Kind::kImage: return QString::fromStdString(item.path.filename().string());
+  }
+  return {};
+}
+
+void MainWindow::FillSourceList() {
+  SourceItem* selected = selectedSource();
+  diskList_->clear();
+  QTreeWidgetItem* diskNode = nullptr;
+  QTreeWidgetItem* select = nullptr;
+  const QIcon driveIcon = style()->standardIcon(QStyle::SP_DriveHDIcon);
+  const QIcon removableIcon = QIcon::fromTheme(QStringLiteral("drive-removable-media"), style()->standardIcon(QStyle::SP_DriveFDIcon));
+  const QIcon imageIcon = QIcon::fromTheme(QStringLiteral("media-optical"), style()->standardIcon(QStyle::SP_DriveCDIcon));
+  std::vector<SourceItem*> images;
+  for (const auto& owned : sources_) {
+    SourceItem* item = owned.get();
+    if (item->kind == SourceItem::Kind::kImage) {
+      images.push_back(item);
+      continue;
+    }
+    QTreeWidgetItem* row;
+    if (item->kind == SourceItem::Kind::kDisk) {
+      row = diskNode = new QTreeWidgetItem(diskList_);
+      QFont bold = row->font(0);
+      bold.setBold(true);
+      row->setFont(0, bold);
+      row->setIcon(0, item->removable ? removableIcon : driveIcon);
+    } else {
+      row = new QTreeWidgetItem(diskNode ? diskNode : diskList_->invisibleRootItem());
+      row->setIcon(0, item->removable ? removableIcon : driveIcon);
+      row->setText(1, item->fileSystem);
+    }
+    row->setText(0, SourceLabel(*item));
+    row->setText(2, SizeQ(item->totalBytes));
+    row->setData(0, kSourceRole, QVariant::fromValue<void*>(item));
+    if (item == selected) select = row;
+  }
+  imageNode_ = new QTreeWidgetItem(diskList_);
+  imageNode_->setText(0, QStringLiteral("Image File"));
+  QFont bold = imageNode_->font(0);
+  bold.setBold(true);
+  imageNode_->setFont(0, bold);
+  imageNode_->setIcon(0, imageIcon);
+  for (SourceItem* item : images) {
+    auto* row = new QTreeWidgetItem(imageNode_);
+    row->setText(0, SourceLabel(*item));
+    row->setText(1, item->fileSystem);
+    row->setText(2, SizeQ(item->totalBytes));
+    row->setIcon(0, imageIcon);
+    row->setToolTip(0, QString::fromStdString(item->path.string()));
+    row->setData(0, kSourceRole, QVariant::fromValue<void*>(item));
+    if (item == selected) select = row;
+  }
+  imageNode_->setHidden(mode_ == 1);
+  diskList_->expandAll();
+  if (select) diskList_->setCurrentItem(select);
+  else SelectDefaultSource();
+}
+
+void MainWindow::SelectDefaultSource() {
+  // A card or stick the user just plugged in is the likeliest source.
+  QTreeWidgetItemIterator it(diskList_);
+  QTreeWidgetItem* firstRow = nullptr;
+  int rows = 0;
+  for (; *it; ++it) {
+    auto* source = static_cast<SourceItem*>((*it)->data(0, kSourceRole).value<void*>());
+    if (!source || (*it)->isHidden() || ((*it)->parent() && (*it)->parent()->isHidden())) continue;
+    ++rows;
+    if (!firstRow) firstRow = *it;
+    if (source->removable && source->kind == SourceItem::Kind::kPartition) {
+      diskList_->setCurrentItem(*it);
+      return;
+    }
+  }
+  if (firstRow) diskList_->setCurrentItem(firstRow);
+}
+
+SourceItem* MainWindow::selectedSource() const {
+  QTreeWidgetItem* row = diskList_ ? diskList_->currentItem() : nullptr;
+  if (!row || row->isHidden()) return nullptr;
+  return static_cast<SourceItem*>(row->data(0, kSourceRole).value<void*>());
+}
+
+void MainWindow::ShowSourceDetails() {
+  QStringList lines;
+  if (SourceItem* item = selectedSource()) {
+    auto line = [&](const char* id, const QString& value) { lines << QStringLiteral("%1 %2").arg(Msg(id), value); };
+    if (item->kind == SourceItem::Kind::kImage) {
+      line("MSG0209", QString::fromStdString(item->path.string()));
+      line("MSG0210", SizeQ(item->totalBytes));
+      line("MSG0205", item->fileSystem);
+    } else {
+      line("MSG0203", item->kind == SourceItem::Kind::kDisk ? QString::fromStdString(item->path.string())
+                                                            : QString::number(item->entryNumber) + QStringLiteral(" (") +
+                                                                  QString::fromStdString(item->path.string()) + QLatin1Char(')'));
+      if (!item->label.isEmpty()) line("MSG0204", item->label);
+      if (item->kind == SourceItem::Kind::kPartition) line("MSG0205", item->fileSystem);
+      line("MSG0206", SizeQ(item->totalBytes));
+      if (item->spaceKnown) {
+        line("MSG0207", SizeQ(item->usedBytes));
+        line("MSG0208", SizeQ(item->freeBytes));
+      }
+    }
+  }
+  for (int i = 1; i <= 10; ++i)
+    if (auto* label = form_->findChild<QLabel*>(QStringLiteral("Label%1").arg(i))) {
+      label->setText(lines.value(i - 1));
+      label->setVisible(i <= lines.size());
+    }
+}
+
+SourceItem* MainWindow::AddImage(const QString& path) {
+  sources_.push_back(MakeImageSource(path.toStdString()));
+  SourceItem* item = sources_.back().get();
+  FillSourceList();
+  for (int i = 0; i < imageNode_->childCount(); ++i)
+    if (imageNode_->child(i)->data(0, kSourceRole).value<void*>() == item) diskList_->setCurrentItem(imageNode_->child(i));
+  return item;
+}
+
+void MainWindow::RefreshDevices() {
+  // Keep image sources and the engines of scanned devices that are still there.
+  std::vector<std::unique_ptr<SourceItem>> fresh = EnumerateDisks();
+  for (auto& item : fresh)
+    for (auto& old : sources_)
+      if (old && old->kind == item->kind && old->path == item->path && old->engine) item->engine = std::move(old->engine);
+  for (auto& old : sources_)
+    if (old && old->kind == SourceItem::Kind::kImage) fresh.push_back(std::move(old));
+  // Results point at engines; a device that left takes its engine with it.
+  bool lostEngine = false;
+  for (auto& old : sources_)
+    if (old && old->engine) lostEngine = true;
+  if (lostEngine && results_) {
+    results_.reset();
+    model_->SetResults(nullptr);
+    typeRows_.clear();
+    if (page_ == kPageResults) ShowPage(kPageSources);
+  }
+  sources_ = std::move(fresh);
+  FillSourceList();
+}
+
+std::vector<SourceItem*> MainWindow::SourcesToScan() const {
+  std::vector<SourceItem*> out;
+  SourceItem* selected = selectedSource();
+  if (!selected) return out;
+  if (selected->kind != SourceItem::Kind::kDisk) return {selected};
+  // A disk row: every partition of that disk, in list order.
+  for (const auto& item : sources_)
+    if (item->kind == SourceItem::Kind::kPartition && item->disk == selected->disk) out.push_back(item.get());
+  if (out.empty()) out.push_back(selected);  // an unpartitioned disk: the disk itself
+  return out;
+}
+
+bool MainWindow::ScanSelected() {
+  std::vector<SourceItem*> sources = SourcesToScan();
+  if (sources.empty()) {
+    ShowMessageBox(BoxKind::kInformation, this, Msg("MSG0505"), 400, 130);
+    return false;
+  }
+  const bool deep = page_ == kPageFileTypes;
+  lastScanDeep_ = deep;
+  for (SourceItem* source : sources) source->engine.reset();
+  if (results_) {
+    model_->SetResults(nullptr);
+    results_.reset();
+  }
+  int result;
+  {
+    JobWindow window(this, QStringLiteral("ScanProcessWnd"), "ScanWnd", 420, 230);
+    result = window.Run([&](IJobView& view) {
+      return std::make_unique<ScanJob>(view, LanguageTable::Instance(), sources, deep);
+    });
+  }
+  if (result == kJobFailed) {
+    ShowMessageBox(BoxKind::kWarning, this, Msg("MSG0504"), 300, 130);
+    return false;
+  }
+  std::vector<SourceItem*> scanned;
+  for (SourceItem* source : sources)
+    if (source->engine) scanned.push_back(source);
+  if (scanned.empty()) return false;
+
+  // The extension list: the ticked types, or photos, audio and video.
+  std::string extensions;
+  for (const QString& key : TickedTypeKeys()) extensions += "*." + key.toStdString() + "|";
+  if (extensions.empty())
+    extensions = std::string(kPhotoExtensions) + std::string(kAudioExtensions) + std::string(kVideoExtensions);
+  auto found = std::make_shared<ResultSet>();
+  {
+    JobWindow window(this, QStringLiteral("SearchProcessWnd"), "SearchProcessWnd", 400, 160);
+    window.Run([&](IJobView& view) {
+      return std::make_unique<SearchJob>(view, LanguageTable::Instance(), scanned, extensions, *found);
+    });
+  }
+  ShowResults(std::move(found));
+  return true;
+}
+
+void MainWindow::ShowResults(std::shared_ptr<ResultSet> results) {
+  results_ = std::move(results);
+  model_->SetResults(results_);
+  typeRows_.clear();
+  // Group by type key, then hang each group under the category of its option.
+  std::unordered_map<QString, std::vector<uint32_t>> groups;
+  const auto& records = results_->records;
+  for (uint32_t i = 0; i < records.size(); ++i) groups[TypeKeyOf(records[i].Name())].push_back(i);
+
+  QSignalBlocker block(typeTree_);
+  int firstCategory = -1;
+  QTreeWidgetItem* firstChild = nullptr;
+  const auto groupsOfPage = FileTypeGroups();
+  for (int c = 0; c < 3; ++c) {
+    QTreeWidgetItem* node = typeTree_->topLevelItem(c);
+    qDeleteAll(node->takeChildren());
+    node->setCheckState(0, Qt::Unchecked);
+    int total = 0;
+    if (c < int(groupsOfPage.size())) {
+      QStringList seen;
+      for (const FileTypeOption& option : groupsOfPage[c].options) {
+        const QString key = QString::fromUtf8(option.key.data(), option.key.size());
+        if (seen.contains(key)) continue;
+        seen << key;
+        auto it = groups.find(key);
+        if (it == groups.end() || it->second.empty()) continue;
+        auto* child = new QTreeWidgetItem(node);
+        const int count = static_cast<int>(it->second.size());
+        child->setText(0, QStringLiteral("%1 (%2)").arg(OptionTitle(QString::fromUtf8(option.label.data(), option.label.size()))).arg(count));
+        child->setData(0, kTypeKeyRole, key);
+        child->setData(0, kTypeRowsRole, static_cast<int>(typeRows_.size()));
+        child->setData(0, kTypeRowsRole + 1, count);
+        child->setFlags(child->flags() | Qt::ItemIsUserCheckable);
+        child->setCheckState(0, Qt::Unchecked);
+        typeRows_.push_back(std::move(it->second));
+        groups.erase(it);  // a key in two groups (rm) is listed once
+        total += count;
+        if (!firstChild) firstChild = child;
+      }
+    }
+    node->setText(0, QStringLiteral("%1 (%2)").arg(Msg(kCategoryTitles[c])).arg(total));
+    node->setHidden(total == 0);
+    node->setExpanded(true);
+    if (total > 0 && firstCategory < 0) firstCategory = c;
+  }
+  block.unblock();
+  if (firstChild) {
+    typeTree_->setCurrentItem(firstChild);
+  } else {
+    model_->ShowRows({});
+  }
+  OnTypeNodeSelected();
+  UpdateSelectionSummary();
+  ShowPage(kPageResults);
+  emit resultsShown();
+}
+
+bool MainWindow::SelectTypeNode(const QString& key) {
+  for (QTreeWidgetItemIterator it(typeTree_); *it; ++it)
+    if ((*it)->data(0, kTypeKeyRole).toString() == key) {
+      typeTree_->setCurrentItem(*it);
+      return true;
+    }
+  return false;
+}
+
+void MainWindow::OnTypeNodeSelected() {
+  QTreeWidgetItem* node = typeTree_->currentItem();
+  std::vector<uint32_t> rows;
+  if (node) {
+    auto collect = [&](QTreeWidgetItem* child) {
+      const QVariant index = child->data(0, kTypeRowsRole);
+      if (index.isValid() && index.toInt() < int(typeRows_.size())) {
+        const auto& group = typeRows_[index.toInt()];
+        rows.insert(rows.end(), group.begin(), group.end());
+      }
+    };
+    if (node->parent()) collect(node);
+    else for (int i = 0; i < node->childCount(); ++i) collect(node->child(i));
+  }
+  model_->ShowRows(std::move(rows));
+  UpdateCheckAll();
+  if (preview_) preview_->clear();
+}
+
+void MainWindow::OnTypeNodeTicked(QTreeWidgetItem* item) {
+  const Qt::CheckState state = item->checkState(0);
+  if (state == Qt::PartiallyChecked) return;  // set by the tree from its children
+  const bool ticked = state == Qt::Checked;
+  auto tickGroup = [&](QTreeWidgetItem* child) {
+    const QVariant index = child->data(0, kTypeRowsRole);
+    if (index.isValid() && index.toInt() < int(typeRows_.size())) model_->SetTickedAll(typeRows_[index.toInt()], ticked);
+  };
+  if (item->parent()) {
+    tickGroup(item);
+  } else {
+    for (int i = 0; i < item->childCount(); ++i) tickGroup(item->child(i));
+  }
+}
+
+void MainWindow::UpdateSelectionSummary() {
+  auto* summary = Control<QLabel>(form_, "SelectedFileInfo");
+  auto* recover = Control<QPushButton>(form_, "BtnRecover");
+  const uint64_t count = model_->tickedCount();
+  if (recover) recover->setEnabled(count > 0);
+  if (!summary) return;
+  if (count > 0)
+    summary->setText(QStringLiteral("%1 %2 (%3)").arg(Msg("MSG0804")).arg(count).arg(SizeQ(model_->tickedBytes())));
+  else
+    summary->setText(Msg("MSG0803"));
+}
+
+void MainWindow::UpdateCheckAll() {
+  QSignalBlocker block(checkAll_);
+  checkAll_->setChecked(model_->AllShownTicked());
+}
+
+void MainWindow::PreviewCurrent() {
+  if (!preview_ || !results_) return;
+  const QModelIndex current = fileList_->currentIndex();
+  if (!current.isValid()) return;
+  const uint32_t recordIndex = model_->RecordAt(current.row());
+  const FoundFileRecord& record = results_->records[recordIndex];
+  auto* name = form_->findChild<QLabel*>(QStringLiteral("PreviewName"));
+  if (name) name->setText(QString::fromUtf8(record.Name().data(), record.Name().size()));
+  if (record.IsDirectory()) {
+    preview_->setText(Msg("MSG0904"));
+    return;
+  }
+  if (!ExtensionInList(ExtensionOf(record.Name()), kPhotoExtensions)) {
+    preview_->setText(QString());
+    preview_->setPixmap(style()->standardIcon(QStyle::SP_FileIcon).pixmap(64, 64));
+    return;
+  }
+  IFileRecoveryParse* engine = results_->engines[results_->sourceOf[recordIndex]];
+  std::filesystem::path temp;
+  std::vector<uint8_t> buffer;
+  uint32_t size = 20u << 20;
+  const int error = engine->ExtractPreview(&record, temp, buffer, size, nullptr, nullptr);
+  QImage image;
+  if (error == 0 && !temp.empty()) image.load(QString::fromStdString(temp.string()));
+  if (image.isNull()) {
+    preview_->setText(Msg("MSG0905"));
+    emit previewShown(false);
+    return;
+  }
+  const QSize box = preview_->size().boundedTo(QSize(1024, 1024)) - QSize(8, 8);
+  preview_->setPixmap(QPixmap::fromImage(image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+  emit previewShown(true);
+}
+
+bool MainWindow::ConfirmRecoveryFolder(const QString& root) {
+  for (const auto& item : sources_) {
+    if (!item->engine || item->kind == SourceItem::Kind::kImage) continue;
+    if (OnSameDisk(item->path, root.toStdString()))
+      return ShowMessageBox(BoxKind::kConfirm, this, Msg("MSG0805"), 450, 150) == kBoxOk;
+  }
+  return true;
+}
+
+void MainWindow::RecoverTicked() {
+  if (!results_ || model_->tickedCount() == 0) return;
+  QString root = choosers_.recoveryFolder(this);
+  if (root.isEmpty()) return;
+  while (root.size() > 1 && (root.endsWith(QLatin1Char('/')) || root.endsWith(QLatin1Char('\\')))) root.chop(1);
+  if (!ConfirmRecoveryFolder(root)) return;
+  JobWindow window(this, QStringLiteral("RecoverProcessWnd"), "RecoverProcessWnd", 520, 220);
+  if (auto* open = Control<QPushButton>(&window, "OpenBtn"))
+    connect(open, &QPushButton::clicked, &window, [root] {
+      QProcess::startDetached(QStringLiteral("xdg-open"), {root});
+    });
+  window.Run([&](IJobView& view) {
+    return std::make_unique<RecoverJob>(view, LanguageTable::Instance(), *results_, model_->TickedRecords(),
+                                        root.toStdString());
+  });
+}
+
+void MainWindow::CreateImageOfSelected() {
+  SourceItem* source = selectedSource();
+  if (!source || source->kind == SourceItem::Kind::kImage) {
+    ShowMessageBox(BoxKind::kInformation, this, Msg("MSG0216"), 300, 130);
+    return;
+  }
+  const uint64_t bytes = source->totalBytes;
+  const QString proposed = source->kind == SourceItem::Kind::kDisk
+                               ? QStringLiteral("Physical Disk %1").arg(source->disk + 1)
+                               : QStringLiteral("%1 (%2, %3)").arg(source->entryNumber).arg(source->fileSystem, SizeQ(bytes));
+  QString destination;
+  for (;;) {
+    destination = choosers_.imageDestination(this, proposed);
+    if (destination.isEmpty()) return;
+    const ImageDestinationFacts facts = InspectImageDestination(source->path, false, destination.toStdString());
+    const std::string problem = ImageDestinationProblem(facts, bytes);
+    if (problem.empty()) break;
+    ShowMessageBox(BoxKind::kInformation, this, Msg(problem), 300, 130);
+  }
+  ImageJobRequest request;
+  request.source = source->path;
+  request.sourceIsImage = false;
+  request.partition.driveNumber = source->disk;
+  request.partition.firstSector = source->kind == SourceItem::Kind::kDisk ? 0 : source->firstSector;
+  request.partition.sectorCount = source->sectorCount;
+  request.partition.wholeDisk = source->kind == SourceItem::Kind::kDisk;
+  request.destination = destination.toStdString();
+  int result;
+  {
+    JobWindow window(this, QStringLiteral("CreateImageProcessWnd"), "CreateImageWnd", 460, 240);
+    result = window.Run([&](IJobView& view) {
+      return std::make_unique<ImageJob>(view, LanguageTable::Instance(), request);
+    });
+  }
+  if (result == kJobFailed) {
+    QThread::msleep(100);
+    ShowMessageBox(BoxKind::kInformation, this, Msg("MSG0217"), 300, 130);
+    return;
+  }
+  if (result == kJobCancelled) return;
+  if (ShowMessageBox(BoxKind::kQuestion, this, Msg("MSG0214"), 400, 150) == kBoxOk) {
+    SetMode(0);
+    AddImage(destination);
+    ShowPage(kPageFileTypes);
+  }
+}
+
+void MainWindow::ShowHelp() {
+  QDialog dialog(this);
+  dialog.setWindowTitle(QStringLiteral("Kestrel Help"));
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* browser = new QTextBrowser(&dialog);
+  browser->setOpenExternalLinks(false);
+  browser->setSource(QUrl(QStringLiteral("qrc:/help/help.html")));
+  layout->addWidget(browser);
+  dialog.resize(640, 520);
+  dialog.exec();
+}
+
+void MainWindow::ShowAbout() {
+  ShowMessageBox(BoxKind::kInformation, this,
+                 QStringLiteral("Kestrel %1\n\nFinds deleted and lost files on disks, memory cards and image files, "
+                                "and writes disk images. It never writes to the disk it scans and makes no network "
+                                "access.\n\nLicence: see the LICENSE file shipped with Kestrel.")
+                     .arg(QStringLiteral(KESTREL_VERSION)),
+                 420, 200);
+}
+
+void MainWindow::StartDeviceMonitor() {
+  // Devices settle for a few seconds after they come or go (partitions
+  // appear one by one); one refresh after the last event.
+  deviceTimer_.setSingleShot(true);
+  deviceTimer_.setInterval(kDeviceRefreshMs);
+  connect(&deviceTimer_, &QTimer::timeout, this, &MainWindow::RefreshDevices);
+  udev* context = udev_new();
+  if (!context) return;
+  udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+  if (!monitor) {
+    udev_unref(context);
+    return;
+  }
+  udev_monitor_filter_add_match_subsystem_devtype(monitor, "block", nullptr);
+  if (udev_monitor_enable_receiving(monitor) < 0) {
+    udev_monitor_unref(monitor);
+    udev_unref(context);
+    return;
+  }
+  udev_ = context;
+  udevMonitor_ = monitor;
+  auto* notifier = new QSocketNotifier(udev_monitor_get_fd(monitor), QSocketNotifier::Read, this);
+  connect(notifier, &QSocketNotifier::activated, this, [this] {
+    udev_device* device = udev_monitor_receive_device(static_cast<udev_monitor*>(udevMonitor_));
+    if (!device) return;
+    const char* action = udev_device_get_action(device);
+    if (action && (std::strcmp(action, "add") == 0 || std::strcmp(action, "remove") == 0 || std::strcmp(action, "change") == 0))
+      deviceTimer_.start();
+    udev_device_unref(device);
+  });
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Hovering a mode button explains the mode.
+  if (event->type() == QEvent::Enter)
+    if (auto* info = Control<QLabel>(form_, "TxtMainInfo"))
+      info->setText(Msg(watched->objectName() == QLatin1String("BtnCreateImageMode") ? "MSG0102" : "MSG0101"));
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // Engines and their stores close with the sources.
+  model_->SetResults(nullptr);
+  results_.reset();
+  sources_.clear();
+  QMainWindow::closeEvent(event);
+}
+
+}  // namespace kestrel::ui

@@ -1,0 +1,230 @@
+#include "ui/results_model.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QPointer>
+#include <QStyle>
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "catalogue/categories.h"
+#include "engines/file_recovery_parse.h"
+
+namespace kestrel::ui {
+
+const char* ResultColumnName(int column) {
+  static const char* const kNames[kColumnCount] = {"CheckAll", "FileName", "Size", "Type",
+                                                   "ModifiedTime", "CreatedTime", "Path"};
+  return column >= 0 && column < kColumnCount ? kNames[column] : "";
+}
+
+namespace {
+
+QString TypeText(const FoundFileRecord& record) {
+  if (record.IsDirectory()) return QStringLiteral("folder");
+  const std::string extension = ExtensionOf(record.Name());
+  return extension.empty() ? QStringLiteral("file") : QString::fromStdString(extension);
+}
+
+int CompareNoCase(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x += 32;
+    if (y >= 'A' && y <= 'Z') y += 32;
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+}  // namespace
+
+bool RecordLess(const FoundFileRecord& a, const FoundFileRecord& b, int column) {
+  switch (column) {
+    case kColName: return CompareNoCase(a.Name(), b.Name()) < 0;
+    case kColType: return CompareNoCase(ExtensionOf(a.Name()), ExtensionOf(b.Name())) < 0;
+    case kColSize: return a.size < b.size;
+    case kColModified: return a.modified < b.modified;
+    case kColCreated: return a.created < b.created;
+    default: return false;
+  }
+}
+
+ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent), pathCache_(4096) {}
+ResultsModel::~ResultsModel() = default;
+
+void ResultsModel::SetResults(std::shared_ptr<const ResultSet> results) {
+  beginResetModel();
+  results_ = std::move(results);
+  rows_.clear();
+  ticks_.assign(results_ ? results_->records.size() : 0, 0);
+  tickedCount_ = 0;
+  tickedBytes_ = 0;
+  sortColumn_ = -1;
+  ++generation_;
+  pathCache_.clear();
+  endResetModel();
+  emit ticksChanged();
+}
+
+void ResultsModel::ShowRows(std::vector<uint32_t> rows) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  sortColumn_ = -1;
+  ++generation_;
+  endResetModel();
+}
+
+void ResultsModel::SetTicked(uint32_t record, bool ticked) {
+  if (record >= ticks_.size() || (ticks_[record] != 0) == ticked) return;
+  ticks_[record] = ticked;
+  const uint64_t size = results_->records[record].size;
+  tickedCount_ += ticked ? 1 : -1;
+  tickedBytes_ += ticked ? size : -size;
+  emit ticksChanged();
+}
+
+void ResultsModel::SetTickedAll(const std::vector<uint32_t>& records, bool ticked) {
+  if (!results_) return;
+  const auto& all = results_->records;
+  for (uint32_t record : records) {
+    if ((ticks_[record] != 0) == ticked) continue;
+    ticks_[record] = ticked;
+    tickedCount_ += ticked ? 1 : -1;
+    tickedBytes_ += ticked ? all[record].size : -all[record].size;
+  }
+  if (!rows_.empty()) emit dataChanged(index(0, kColTick), index(int(rows_.size()) - 1, kColTick), {Qt::CheckStateRole});
+  emit ticksChanged();
+}
+
+std::vector<uint32_t> ResultsModel::TickedRecords() const {
+  std::vector<uint32_t> out;
+  out.reserve(tickedCount_);
+  for (uint32_t i = 0; i < ticks_.size(); ++i)
+    if (ticks_[i]) out.push_back(i);
+  return out;
+}
+
+bool ResultsModel::AllShownTicked() const {
+  if (rows_.empty()) return false;
+  return std::all_of(rows_.begin(), rows_.end(), [this](uint32_t r) { return ticks_[r] != 0; });
+}
+
+void ResultsModel::SortByColumn(int column) {
+  if (!results_ || column == kColTick || column == kColPath || column < 0 || column >= kColumnCount) return;
+  const bool ascendingFirst = column == kColName || column == kColType;
+  Qt::SortOrder order;
+  if (column == sortColumn_) {
+    order = sortOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+  } else {
+    order = ascendingFirst ? Qt::AscendingOrder : Qt::DescendingOrder;
+  }
+  sortColumn_ = column;
+  sortOrder_ = order;
+  sortRunning_ = true;
+  emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
+
+  // The worker sorts a copy of the row order (4 bytes a row) over the shared,
+  // unchanging records; the GUI thread only swaps the result in.
+  const uint64_t generation = ++generation_;
+  std::shared_ptr<const ResultSet> results = results_;
+  QPointer<ResultsModel> self(this);
+  std::thread([self, generation, results, order, column, rows = rows_]() mutable {
+    const auto& records = results->records;
+    std::stable_sort(rows.begin(), rows.end(), [&](uint32_t a, uint32_t b) {
+      return order == Qt::AscendingOrder ? RecordLess(records[a], records[b], column)
+                                         : RecordLess(records[b], records[a], column);
+    });
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, generation, rows = std::move(rows)]() mutable {
+          if (self) self->ApplySorted(generation, std::move(rows));
+        },
+        Qt::QueuedConnection);
+  }).detach();
+}
+
+void ResultsModel::ApplySorted(uint64_t generation, std::vector<uint32_t> order) {
+  if (generation != generation_) return;  // the list changed meanwhile
+  sortRunning_ = false;
+  emit layoutAboutToBeChanged();
+  rows_.swap(order);
+  emit layoutChanged();
+  emit sorted();
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
+
+QString ResultsModel::PathOf(uint32_t record) const {
+  if (QString* cached = pathCache_.object(record)) return *cached;
+  QString path;
+  if (results_ && record < results_->records.size()) {
+    IFileRecoveryParse* engine = results_->engines.at(results_->sourceOf[record]);
+    std::string text;
+    if (engine && engine->GetItemPath(&results_->records[record], text) == 0)
+      path = QLatin1Char('/') + QString::fromStdString(text);
+  }
+  pathCache_.insert(record, new QString(path));
+  return path;
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= int(rows_.size())) return {};
+  const uint32_t recordIndex = rows_[index.row()];
+  const FoundFileRecord& record = results_->records[recordIndex];
+  if (role == Qt::CheckStateRole && index.column() == kColTick)
+    return ticks_[recordIndex] ? Qt::Checked : Qt::Unchecked;
+  if (role == Qt::DecorationRole && index.column() == kColName) {
+    static const QIcon file = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+    static const QIcon folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    return record.IsDirectory() ? folder : file;
+  }
+  if (role == Qt::TextAlignmentRole && index.column() == kColSize)
+    return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+  if (role == Qt::ToolTipRole && index.column() == kColName && !record.contentValid)
+    return QStringLiteral("The first block of this file does not look like its type: it may be damaged.");
+  if (role != Qt::DisplayRole) return {};
+  switch (index.column()) {
+    case kColName: return QString::fromUtf8(record.Name().data(), record.Name().size());
+    case kColSize: return record.IsDirectory() ? QString() : QString::fromStdString(SizeText(int64_t(record.size)));
+    case kColType: return TypeText(record);
+    case kColModified:
+      return record.modified ? QString::fromStdString(TimeText(record.modified)) : QStringLiteral("    ----    ");
+    case kColCreated:
+      return record.created ? QString::fromStdString(TimeText(record.created)) : QStringLiteral("    ----    ");
+    case kColPath: return PathOf(recordIndex);
+    default: return {};
+  }
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::DisplayRole) {
+    static const char* const kTitles[kColumnCount] = {"", "Name", "Size", "Type", "Modified", "Created", "Path"};
+    QString title = property("columnTitles").toStringList().value(section);
+    if (title.isEmpty()) title = QString::fromLatin1(kTitles[section]);
+    if (section == sortColumn_) title += sortOrder_ == Qt::AscendingOrder ? QStringLiteral(" \u25B2") : QStringLiteral(" \u25BC");
+    return title;
+  }
+  return {};
+}
+
+Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags base = QAbstractTableModel::flags(index);
+  if (index.column() == kColTick) base |= Qt::ItemIsUserCheckable;
+  return base;
+}
+
+bool ResultsModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (role != Qt::CheckStateRole || index.column() != kColTick || index.row() >= int(rows_.size())) return false;
+  SetTicked(rows_[index.row()], value.toInt() == Qt::Checked);
+  emit dataChanged(index, index, {Qt::CheckStateRole});
+  return true;
+}
+
+}  // namespace kestrel::ui
