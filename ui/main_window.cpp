@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -29,6 +30,7 @@
 #include <QVBoxLayout>
 #include <map>
 #include <cstring>
+#include <thread>
 #include <unordered_map>
 
 #include "app/jobs/image_destination.h"
@@ -54,13 +56,13 @@ QString SizeQ(uint64_t bytes) { return QString::fromStdString(SizeText(static_ca
 
 // The type key of a found name: its extension, lower-cased, with the aliases
 // that share one tick box.
-QString TypeKeyOf(std::string_view name) {
+std::string TypeKeyOf(std::string_view name) {
   std::string key = ExtensionOf(name);
   if (key.empty()) key = LowerAscii(name);
-  static const std::map<std::string, std::string> kAliases = {
+  static const std::map<std::string, std::string, std::less<>> kAliases = {
       {"jpeg", "jpg"}, {"tiff", "tif"}, {"scr", "pcx"}, {"midi", "mid"}, {"m4p", "m4a"}};
   if (auto it = kAliases.find(key); it != kAliases.end()) key = it->second;
-  return QString::fromStdString(key);
+  return key;
 }
 
 // "Bitmap (.bmp)" -> "Bitmap".
@@ -534,12 +536,14 @@ void MainWindow::ShowSourceDetails() {
     }
 }
 
-SourceItem* MainWindow::AddImage(const QString& path) {
-  sources_.push_back(MakeImageSource(path.toStdString()));
-  SourceItem* item = sources_.back().get();
+SourceItem* MainWindow::AddImage(const QString& path) { return AddSource(MakeImageSource(path.toStdString())); }
+
+SourceItem* MainWindow::AddSource(std::unique_ptr<SourceItem> owned) {
+  SourceItem* item = owned.get();
+  sources_.push_back(std::move(owned));
   FillSourceList();
-  for (int i = 0; i < imageNode_->childCount(); ++i)
-    if (imageNode_->child(i)->data(0, kSourceRole).value<void*>() == item) diskList_->setCurrentItem(imageNode_->child(i));
+  for (QTreeWidgetItemIterator it(diskList_); *it; ++it)
+    if ((*it)->data(0, kSourceRole).value<void*>() == item) diskList_->setCurrentItem(*it);
   return item;
 }
 
@@ -596,6 +600,7 @@ bool MainWindow::ScanSelected() {
     result = window.Run([&](IJobView& view) {
       return std::make_unique<ScanJob>(view, LanguageTable::Instance(), sources, deep);
     });
+    lastScanCancelled_ = static_cast<ScanJob*>(window.job())->cancelled();
   }
   if (result == kJobFailed) {
     ShowMessageBox(BoxKind::kWarning, this, Msg("MSG0504"), 300, 130);
@@ -626,10 +631,22 @@ void MainWindow::ShowResults(std::shared_ptr<ResultSet> results) {
   results_ = std::move(results);
   model_->SetResults(results_);
   typeRows_.clear();
-  // Group by type key, then hang each group under the category of its option.
-  std::unordered_map<QString, std::vector<uint32_t>> groups;
-  const auto& records = results_->records;
-  for (uint32_t i = 0; i < records.size(); ++i) groups[TypeKeyOf(records[i].Name())].push_back(i);
+  // Group by type key, then hang each group under the category of its
+  // option. A million names take longer than a frame to group: a worker does
+  // it while this loop keeps the window painting.
+  std::unordered_map<std::string, std::vector<uint32_t>> groups;
+  {
+    QEventLoop loop;
+    form_->setEnabled(false);
+    std::thread worker([&groups, results = results_, &loop] {
+      const auto& records = results->records;
+      for (uint32_t i = 0; i < records.size(); ++i) groups[TypeKeyOf(records[i].Name())].push_back(i);
+      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    form_->setEnabled(true);
+  }
 
   QSignalBlocker block(typeTree_);
   int firstCategory = -1;
@@ -646,7 +663,7 @@ void MainWindow::ShowResults(std::shared_ptr<ResultSet> results) {
         const QString key = QString::fromUtf8(option.key.data(), option.key.size());
         if (seen.contains(key)) continue;
         seen << key;
-        auto it = groups.find(key);
+        auto it = groups.find(key.toStdString());
         if (it == groups.end() || it->second.empty()) continue;
         auto* child = new QTreeWidgetItem(node);
         const int count = static_cast<int>(it->second.size());

@@ -49,12 +49,16 @@ class MainWindow : public QMainWindow {
 
   // Adds an image file under the image node and selects it.
   SourceItem* AddImage(const QString& path);
+  // Adds a source (a disk or partition found elsewhere) to the list and selects it.
+  SourceItem* AddSource(std::unique_ptr<SourceItem> item);
   // Rebuilds the disk part of the source list (device arrival or removal).
   void RefreshDevices();
 
   // Scans the selected source (deep from the file-type page), then searches
   // and shows the results. Returns false when nothing was scanned.
   bool ScanSelected();
+  // The last scan was stopped by the user (its results are what was found so far).
+  bool lastScanCancelled() const { return lastScanCancelled_; }
   // Recovers the ticked files into a folder the choosers supply.
   void RecoverTicked();
   // Image mode: copies the selected partition or disk into an image file.
@@ -111,6 +115,7 @@ class MainWindow : public QMainWindow {
   int page_ = kPageHome;
   int mode_ = 0;
   bool lastScanDeep_ = false;
+  bool lastScanCancelled_ = false;
   bool listDevices_ = true;
   std::vector<std::unique_ptr<SourceItem>> sources_;
   std::shared_ptr<ResultSet> results_;

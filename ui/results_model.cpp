@@ -27,27 +27,33 @@ QString TypeText(const FoundFileRecord& record) {
   return extension.empty() ? QStringLiteral("file") : QString::fromStdString(extension);
 }
 
-int CompareNoCase(std::string_view a, std::string_view b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x += 32;
-    if (y >= 'A' && y <= 'Z') y += 32;
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 }  // namespace
 
-bool RecordLess(const FoundFileRecord& a, const FoundFileRecord& b, int column) {
-  switch (column) {
-    case kColName: return CompareNoCase(a.Name(), b.Name()) < 0;
-    case kColType: return CompareNoCase(ExtensionOf(a.Name()), ExtensionOf(b.Name())) < 0;
-    case kColSize: return a.size < b.size;
-    case kColModified: return a.modified < b.modified;
-    case kColCreated: return a.created < b.created;
-    default: return false;
+void SortRows(const std::vector<FoundFileRecord>& records, std::vector<uint32_t>& rows, int column, bool descending) {
+  auto finish = [&](auto& keyed) {
+    if (descending) {
+      std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return b.first < a.first; });
+    } else {
+      std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
+    for (size_t i = 0; i < keyed.size(); ++i) rows[i] = keyed[i].second;
+  };
+  if (column == kColName || column == kColType) {
+    std::vector<std::pair<std::string, uint32_t>> keyed;
+    keyed.reserve(rows.size());
+    for (uint32_t row : rows) {
+      const std::string_view name = records[row].Name();
+      keyed.emplace_back(column == kColName ? LowerAscii(name) : ExtensionOf(name), row);
+    }
+    finish(keyed);
+  } else if (column == kColSize || column == kColModified || column == kColCreated) {
+    std::vector<std::pair<uint64_t, uint32_t>> keyed;
+    keyed.reserve(rows.size());
+    for (uint32_t row : rows) {
+      const FoundFileRecord& r = records[row];
+      keyed.emplace_back(column == kColSize ? r.size : column == kColModified ? r.modified : r.created, row);
+    }
+    finish(keyed);
   }
 }
 
@@ -126,16 +132,14 @@ void ResultsModel::SortByColumn(int column) {
   emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
 
   // The worker sorts a copy of the row order (4 bytes a row) over the shared,
-  // unchanging records; the GUI thread only swaps the result in.
+  // unchanging records; the GUI thread only swaps the result in. Keys are
+  // pulled out first so the sort compares small, close values instead of
+  // chasing 346-byte records across memory.
   const uint64_t generation = ++generation_;
   std::shared_ptr<const ResultSet> results = results_;
   QPointer<ResultsModel> self(this);
   std::thread([self, generation, results, order, column, rows = rows_]() mutable {
-    const auto& records = results->records;
-    std::stable_sort(rows.begin(), rows.end(), [&](uint32_t a, uint32_t b) {
-      return order == Qt::AscendingOrder ? RecordLess(records[a], records[b], column)
-                                         : RecordLess(records[b], records[a], column);
-    });
+    SortRows(results->records, rows, column, order == Qt::DescendingOrder);
     QMetaObject::invokeMethod(
         qApp,
         [self, generation, rows = std::move(rows)]() mutable {

@@ -92,7 +92,8 @@ class ResultsModel : public QAbstractTableModel {
   mutable QCache<uint32_t, QString> pathCache_;
 };
 
-// The order of two records for a column; ties keep their previous order.
-bool RecordLess(const FoundFileRecord& a, const FoundFileRecord& b, int column);
+// Puts rows (indices into records) in the order of a column: names case-blind,
+// types by extension, sizes and times by value; equal keys keep their order.
+void SortRows(const std::vector<FoundFileRecord>& records, std::vector<uint32_t>& rows, int column, bool descending);
 
 }  // namespace kestrel::ui

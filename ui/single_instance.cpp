@@ -52,8 +52,9 @@ bool SingleInstance::RaiseFirst(int timeoutMs) {
   socket.connectToServer(SocketName(key_));
   if (!socket.waitForConnected(timeoutMs)) return false;
   socket.write("raise\n");
+  // flush() hands everything to the socket; waitForBytesWritten would then
+  // report "nothing left to write" as a failure.
   socket.flush();
-  if (!socket.waitForBytesWritten(timeoutMs)) return false;
   return socket.waitForReadyRead(timeoutMs) && socket.readAll().startsWith("ok");
 }
 

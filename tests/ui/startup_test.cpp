@@ -1,0 +1,114 @@
+// Start-up and shutdown: one instance per user (a second start raises the
+// first and exits 0), the crash report and its name, and the image plugins.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ui/app_shell.h"
+#include "ui/crash_report.h"
+#include "ui/single_instance.h"
+#include "ui_test_support.h"
+
+using namespace kestrel::ui;
+using namespace kestrel::ui::testing;
+
+class StartupTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase() { UseTemporaryUserFolders(); }
+
+  void secondStartRaisesTheFirstAndExitsZero() {
+    const QString key = QStringLiteral("kestrel-test-%1").arg(::getpid());
+    SingleInstance first(key);
+    QVERIFY(first.Claim());
+    SingleInstance again(key);
+    QVERIFY(!again.Claim());
+
+    QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+    QProcess second;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KESTREL_INSTANCE_KEY"), key);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    second.setProcessEnvironment(env);
+    second.start(QStringLiteral(KESTREL_GUI_PATH), {});
+    QVERIFY(raised.wait(10000));
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+  }
+
+  void lockOfAVanishedInstanceDoesNotBlockTheNext() {
+    const QString key = QStringLiteral("kestrel-stale-%1").arg(::getpid());
+    const pid_t child = ::fork();
+    if (child == 0) {
+      SingleInstance dying(key);
+      ::_exit(dying.Claim() ? 0 : 1);  // leaves its lock file behind
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    QCOMPARE(WEXITSTATUS(status), 0);
+    SingleInstance next(key);
+    QVERIFY(next.Claim());
+  }
+
+  void crashReportNameHasNoPadding() {
+    std::tm when{};
+    when.tm_year = 2018 - 1900;
+    when.tm_mon = 1;
+    when.tm_mday = 3;
+    when.tm_hour = 9;
+    when.tm_min = 5;
+    when.tm_sec = 7;
+    QCOMPARE(QString::fromStdString(CrashReportName(when)), QStringLiteral("2018-2-3&9-5-7.dmp"));
+  }
+
+  void aCrashWritesABacktraceIntoDError() {
+    QTemporaryDir folder;
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (::chdir(folder.path().toLocal8Bit().constData()) != 0) ::_exit(3);
+      InstallCrashHandler();
+      ::raise(SIGSEGV);
+      ::_exit(4);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    QVERIFY(WIFSIGNALED(status));
+    QCOMPARE(WTERMSIG(status), SIGSEGV);
+    const QStringList reports = QDir(folder.path() + QStringLiteral("/D-Error")).entryList({QStringLiteral("*.dmp")});
+    QCOMPARE(reports.size(), 1);
+    QVERIFY(reports[0].contains(QLatin1Char('&')));
+    QFile report(folder.path() + QStringLiteral("/D-Error/") + reports[0]);
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    const QByteArray text = report.readAll();
+    QVERIFY(text.contains("signal 11"));
+    QVERIFY(text.contains("Backtrace"));
+    QVERIFY(text.count('\n') > 3);  // frames, not just the heading
+  }
+
+  void pictureFormatsTheWindowNeedsAreThere() { QCOMPARE(MissingImageFormats(), QStringList()); }
+
+  void onlyPlayersKestrelStartedAreEnded() {
+    QProcess player;
+    player.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    QVERIFY(player.waitForStarted());
+    QProcess other;
+    other.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+    QVERIFY(other.waitForStarted());
+    RegisterPlayerProcess(player.processId());
+    QCOMPARE(EndPlayerProcesses(), 1);
+    QVERIFY(player.waitForFinished(5000));
+    QCOMPARE(other.state(), QProcess::Running);
+    other.kill();
+    other.waitForFinished();
+  }
+};
+
+QTEST_MAIN(StartupTest)
+#include "startup_test.moc"
