@@ -1,6 +1,7 @@
 #include "ui/job_window.h"
 
 #include <QDesktopServices>
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -34,7 +35,12 @@ JobWindow::JobWindow(QWidget* owner, const QString& layout, std::string_view sec
     finish->hide();
     connect(finish, &QPushButton::clicked, this, [this] { done(kJobDone); });
   }
-  if (auto* details = Control<QTreeWidget>(this, "DetailList")) details->hide();
+  if (auto* details = Control<QTreeWidget>(this, "DetailList")) {
+    details->hide();
+    details->header()->setStretchLastSection(false);
+    details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    details->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  }
   if (auto* detailBtn = Control<QPushButton>(this, "DetailBtn"))
     connect(detailBtn, &QPushButton::clicked, this, &JobWindow::ToggleDetails);
   for (const char* hidden : {"sectors", "totalfile"})

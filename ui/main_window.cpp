@@ -373,7 +373,7 @@ void MainWindow::ShowPage(int page) {
   show("SelectedFileInfo", results);
   show("TxtStatus", !results);
   show("TitleBar", true);
-  show("TabScan", page != kPageHome);
+  show("TabScan", page != kPageHome && mode_ == 0);
   show("TabFileType", page != kPageHome && mode_ == 0);
   show("TabRecover", page != kPageHome && mode_ == 0 && results_ != nullptr);
   show("Banner", page != kPageHome);
