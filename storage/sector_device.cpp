@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -31,13 +33,38 @@ SectorDevice& SectorDevice::operator=(SectorDevice&& other) noexcept {
   return *this;
 }
 
+namespace {
+
+std::mutex g_grantedMutex;
+std::map<std::filesystem::path, int> g_granted;  // device path -> owned descriptor
+
+}  // namespace
+
+void GrantDriveDescriptor(const std::filesystem::path& devicePath, int fd) {
+  std::lock_guard lock(g_grantedMutex);
+  auto [it, added] = g_granted.try_emplace(devicePath, fd);
+  if (!added) {
+    ::close(it->second);
+    it->second = fd;
+  }
+}
+
 int OpenDriveHandle(int32_t driveNumber) {
   auto path = DiskDevicePath(driveNumber);
   if (path.empty()) {
     errno = ENOENT;
     return -1;
   }
-  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0 || (errno != EACCES && errno != EPERM)) return fd;
+  const int refused = errno;
+  std::lock_guard lock(g_grantedMutex);
+  auto it = g_granted.find(path);
+  if (it == g_granted.end()) {
+    errno = refused;
+    return -1;
+  }
+  return ::fcntl(it->second, F_DUPFD_CLOEXEC, 0);
 }
 
 int OpenPhysicalDrive(SectorDevice& device, int32_t driveNumber) {

@@ -50,8 +50,14 @@ int ReadSectors(int32_t count, SectorDevice& device, uint8_t* buffer, uint64_t f
                 int32_t bytesPerSector, int32_t* sectorsRead);
 void CloseDevice(SectorDevice& device);
 
-// The bare read-only descriptor of disk N, or -1 with errno set.
+// The bare read-only descriptor of disk N, or -1 with errno set. When the
+// user may not open the disk, a descriptor granted for its /dev path (below)
+// is duplicated instead.
 int OpenDriveHandle(int32_t driveNumber);
+// Keeps fd (a read-only descriptor of the whole disk at devicePath, handed
+// out by a broker such as UDisks2 after the user authorised it) for later
+// opens of that disk. Takes ownership; a later grant for the path replaces it.
+void GrantDriveDescriptor(const std::filesystem::path& devicePath, int fd);
 // Logical sector size of a block device; 512 when it is not one or the query fails.
 int32_t QueryBytesPerSector(int fd);
 // Pushes cached writes of the file system mounted on this partition to the disk

@@ -38,6 +38,8 @@
 #include "app/language_table.h"
 #include "app/same_device.h"
 #include "catalogue/categories.h"
+#include "platform/disk_table.h"
+#include "ui/device_access.h"
 #include "ui/engine_jobs.h"
 #include "ui/form_loader.h"
 #include "ui/job_window.h"
@@ -569,6 +571,19 @@ void MainWindow::RefreshDevices() {
   FillSourceList();
 }
 
+bool MainWindow::MakeReadable(const std::vector<SourceItem*>& sources) {
+  for (SourceItem* source : sources) {
+    if (source->kind == SourceItem::Kind::kImage) continue;
+    const std::filesystem::path disk = DiskDevicePath(source->disk);
+    QString error;
+    if (!disk.empty() && !EnsureDiskReadable(disk, &error)) {
+      ShowMessageBox(BoxKind::kError, this, error, 400, 150);
+      return false;
+    }
+  }
+  return true;
+}
+
 std::vector<SourceItem*> MainWindow::SourcesToScan() const {
   std::vector<SourceItem*> out;
   SourceItem* selected = selectedSource();
@@ -587,6 +602,7 @@ bool MainWindow::ScanSelected() {
     ShowMessageBox(BoxKind::kInformation, this, Msg("MSG0505"), 400, 130);
     return false;
   }
+  if (!MakeReadable(sources)) return false;
   const bool deep = page_ == kPageFileTypes;
   lastScanDeep_ = deep;
   for (SourceItem* source : sources) source->engine.reset();
@@ -822,6 +838,7 @@ void MainWindow::CreateImageOfSelected() {
     ShowMessageBox(BoxKind::kInformation, this, Msg("MSG0216"), 300, 130);
     return;
   }
+  if (!MakeReadable({source})) return;
   const uint64_t bytes = source->totalBytes;
   const QString proposed = source->kind == SourceItem::Kind::kDisk
                                ? QStringLiteral("Physical Disk %1").arg(source->disk + 1)

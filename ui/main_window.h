@@ -110,6 +110,8 @@ class MainWindow : public QMainWindow {
   void StartDeviceMonitor();
   QString SourceLabel(const SourceItem& item) const;
   std::vector<SourceItem*> SourcesToScan() const;
+  // Opens each disk directly or through UDisks2; says which one cannot be read.
+  bool MakeReadable(const std::vector<SourceItem*>& sources);
 
   FileChoosers choosers_;
   int page_ = kPageHome;
