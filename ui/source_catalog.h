@@ -1,6 +1,5 @@
 // What can be scanned or imaged, as the window lists it: whole disks with
-// their partitions (from sysfs, /proc/self/mountinfo and a look at each
-// volume's first bytes where it can be read) and image files the user loaded.
+// their volumes and gaps (from the disk list) and image files the user loaded.
 // Each entry keeps the engine of its last scan.
 #pragma once
 
@@ -34,14 +33,11 @@ struct SourceItem {
   std::unique_ptr<IFileRecoveryParse> engine;  // from the last scan of this source
 };
 
-// Disks (kind kDisk, each followed by its partitions), numbered as the disk
-// table numbers them. sysBlock/devRoot are replaceable for tests.
+// Disks (kind kDisk, each followed by its volumes and unallocated stretches),
+// numbered as the disk list numbers them. sysBlock is replaceable for tests.
 std::vector<std::unique_ptr<SourceItem>> EnumerateDisks(const std::filesystem::path& sysBlock = "/sys/block");
 
 // An image file as a source: its length and the file system at its start.
 std::unique_ptr<SourceItem> MakeImageSource(const std::filesystem::path& image);
-
-// Mount point and statvfs figures of a block device, when it is mounted.
-void FillMountFacts(SourceItem& item);
 
 }  // namespace kestrel::ui
