@@ -1,8 +1,6 @@
 #include "engines/deep/deep_member.h"
 
-#include "engines/common/found_file_output.h"
-#include "engines/common/no_throw.h"
-#include "engines/common/tree_recovery.h"
+#include "engines/common/reader_engine.h"
 #include "platform/error_codes.h"
 
 namespace kestrel {
@@ -62,30 +60,19 @@ int CProfessionalMember::GetItemPath(const FoundFileRecord* record, std::string&
   return deep::PathFromLog(log_.get(), record, out);
 }
 
-int CProfessionalMember::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {
-  return WriteFoundFile(record, path, item_, user_, [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
-    return WriteData(r, sink, report);
-  });
-}
-
 int CProfessionalMember::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
                                      int32_t rootDepth) {
-  return NoThrow([&] {
-    return RecoverTree(*this, record, destination, rootDepth, item_, user_,
-                       [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFile(r, p); });
-  });
+  return RecoverThroughReader(*this, record, destination, rootDepth, item_, user_,
+                              [this](const FoundFileRecord& r, DataSink& sink,
+                                     const std::function<int(uint64_t)>& report) { return WriteData(r, sink, report); });
 }
 
 int CProfessionalMember::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                         std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                         PreviewProgressCallback callback, void* user) {
-  return NoThrow([&] {
-    return ExtractFoundFilePreview(
-        record, tempPath, buffer, bufferSize, callback, user,
-        [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
-          return WriteData(r, sink, report);
-        });
-  });
+  return PreviewThroughReader(record, tempPath, buffer, bufferSize, callback, user,
+                              [this](const FoundFileRecord& r, DataSink& sink,
+                                     const std::function<int(uint64_t)>& report) { return WriteData(r, sink, report); });
 }
 
 }  // namespace kestrel

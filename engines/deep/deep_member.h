@@ -60,9 +60,6 @@ class CProfessionalMember : public deep::StoreMember, public TalliesDamage {
   uint32_t sectorBytes_ = 512;
 
   SignatureScratch scratch_;
-
- private:
-  int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
 };
 
 }  // namespace kestrel

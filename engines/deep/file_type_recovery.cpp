@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "engines/common/found_file_output.h"
-#include "engines/common/no_throw.h"
+#include "engines/common/reader_engine.h"
 #include "engines/common/store_support.h"
-#include "engines/common/tree_recovery.h"
 #include "carve/integrity/integrity_check.h"
 #include "catalogue/scan_log_paths.h"
 #include "platform/error_codes.h"
@@ -216,27 +214,17 @@ int CFileTypeRecovery::CopyRecord(const FoundFileRecord& record, DataSink& sink,
 
 int CFileTypeRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
                                    int32_t rootDepth) {
-  return NoThrow([&] {
-    return RecoverTree(*this, record, destination, rootDepth, item_, user_,
-                       [this](const FoundFileRecord& r, const std::filesystem::path& p) {
-                         return WriteFoundFile(r, p, item_, user_, [this](const FoundFileRecord& c, DataSink& sink,
-                                                                          const std::function<int(uint64_t)>& report) {
-                           return CopyRecord(c, sink, report);
-                         });
-                       });
-  });
+  return RecoverThroughReader(*this, record, destination, rootDepth, item_, user_,
+                              [this](const FoundFileRecord& r, DataSink& sink,
+                                     const std::function<int(uint64_t)>& report) { return CopyRecord(r, sink, report); });
 }
 
 int CFileTypeRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                       std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                       PreviewProgressCallback callback, void* user) {
-  return NoThrow([&] {
-    return ExtractFoundFilePreview(
-        record, tempPath, buffer, bufferSize, callback, user,
-        [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
-          return CopyRecord(r, sink, report);
-        });
-  });
+  return PreviewThroughReader(record, tempPath, buffer, bufferSize, callback, user,
+                              [this](const FoundFileRecord& r, DataSink& sink,
+                                     const std::function<int(uint64_t)>& report) { return CopyRecord(r, sink, report); });
 }
 
 }  // namespace kestrel

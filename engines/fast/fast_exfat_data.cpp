@@ -2,9 +2,6 @@
 // clusters with its free-run queries for the deep scan.
 #include <algorithm>
 
-#include "engines/common/found_file_output.h"
-#include "engines/common/no_throw.h"
-#include "engines/common/tree_recovery.h"
 #include "engines/fast/fast_exfat_recovery.h"
 
 namespace kestrel {
@@ -38,42 +35,10 @@ int CFastExfatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink
       spec, validLength, wanted, [&](const uint8_t* data, size_t count) { return sink.Write(data, count); }, report);
 }
 
-int CFastExfatRecovery::WriteFileRecord(const FoundFileRecord& record, const std::filesystem::path& path) {
-  // A cluster larger than exFAT allows is a damaged record: refused before a
-  // file is created for it.
-  if (record.clusterBytes > kLargestClusterRead) {
-    if (itemProgress_) itemProgress_(user_, 100, 100, kErrWriteFault, path);
-    return kErrWriteFault;
-  }
-  return WriteFoundFile(record, path, itemProgress_, user_,
-                        [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
-                          return ReadRecord(r, sink, report);
-                        });
-}
-
-int CFastExfatRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
-                                    int32_t rootDepth) {
-  return NoThrow([&] {
-    return RecoverTree(*this, record, destination, rootDepth, itemProgress_, user_,
-                       [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFileRecord(r, p); });
-  });
-}
-
-int CFastExfatRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
-                                       std::vector<uint8_t>& buffer, uint32_t& bufferSize,
-                                       PreviewProgressCallback callback, void* user) {
-  if (record && record->clusterBytes > kLargestClusterRead) {
-    bufferSize = 0;
-    if (callback) callback(user, 100, kErrWriteFault);
-    return kErrWriteFault;
-  }
-  return NoThrow([&] {
-    return ExtractFoundFilePreview(record, tempPath, buffer, bufferSize, callback, user,
-                                   [this](const FoundFileRecord& r, DataSink& sink,
-                                          const std::function<int(uint64_t)>& report) {
-                                     return ReadRecord(r, sink, report);
-                                   });
-  });
+// A cluster larger than exFAT allows is a damaged record: refused before a
+// file is created for it.
+int CFastExfatRecovery::RefuseRecord(const FoundFileRecord& record) {
+  return record.clusterBytes > kLargestClusterRead ? kErrWriteFault : kSuccess;
 }
 
 int CFastExfatRecovery::BuildClusterMap() {

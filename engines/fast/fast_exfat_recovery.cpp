@@ -1,7 +1,6 @@
 #include "engines/fast/fast_exfat_recovery.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "catalogue/categories.h"
 #include "engines/common/no_throw.h"
@@ -19,35 +18,6 @@ constexpr uint32_t kMaxDepth = 4096;
 CFastExfatRecovery::CFastExfatRecovery() = default;
 
 CFastExfatRecovery::~CFastExfatRecovery() = default;
-
-int CFastExfatRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
-  if (opened_) return kSuccess;
-  int error = OpenImageFile(image, device_);
-  if (error != kSuccess) {
-    CloseDevice(device_);
-    return openError_ = error;
-  }
-  deviceSectorBytes_ = kImageSectorBytes;
-  partitionStart_ = 0;
-  sectorCount_ = device_.totalSectors;
-  letter_ = letter;
-  return FinishOpen();
-}
-
-int CFastExfatRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
-                                      uint16_t letter) {
-  if (opened_) return kSuccess;
-  int error = OpenPhysicalDrive(device_, driveNumber);
-  if (error != kSuccess) {
-    CloseDevice(device_);
-    return openError_ = error;
-  }
-  deviceSectorBytes_ = QueryBytesPerSector(device_.fd());
-  partitionStart_ = firstSector;
-  sectorCount_ = sectorCount;
-  letter_ = letter;
-  return FinishOpen();
-}
 
 int CFastExfatRecovery::FinishOpen() {
   opened_ = true;
@@ -75,20 +45,6 @@ int CFastExfatRecovery::ReadVolume(uint64_t offset, uint8_t* out, uint32_t count
   return reader_(offset, out, count, got);
 }
 
-int CFastExfatRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user,
-                                     int32_t scale) {
-  progress_ = progress;
-  itemProgress_ = item;
-  user_ = user;
-  scale_ = scale;
-  return kSuccess;
-}
-
-int CFastExfatRecovery::Report(int32_t progress, int32_t remaining) {
-  if (!progress_) return 0;
-  return progress_(user_, progress, scale_, remaining, 0, 0, 0, 0);
-}
-
 int CFastExfatRecovery::Scan(const std::optional<std::string>& storeName) {
   return NoThrow([&] { return ScanTree(storeName); });
 }
@@ -103,43 +59,26 @@ int CFastExfatRecovery::ScanTree(const std::optional<std::string>& storeName) {
   // Reopening a saved scan reads nothing from the source.
   if (int error = store_.Start(storeName, partitionStart_); error != kSuccess || storeName) return error;
 
-  using Clock = std::chrono::steady_clock;
   Folder root;
   root.cluster = geometry().rootCluster;
   root.data.firstCluster = root.cluster;
   root.data.wholeChain = true;
   queue_.push_back(root);
-  auto lastReport = Clock::now();
+  WalkProgress walk(*this);
   int result = Report(1, -1);
-  int32_t percent = 2, remaining = 99, deepPercent = 21;
   while (result == 0 && !queue_.empty()) {
     Folder folder = queue_.front();
     queue_.pop_front();
-    try {
-      WalkDirectory(folder);
-    } catch (const std::exception&) {
-      // One directory that cannot be walked (memory) ends only itself.
-    }
-    if (Clock::now() - lastReport >= std::chrono::milliseconds(5000)) {
-      lastReport = Clock::now();
-      if (scale_ == 100) {
-        result = Report(std::min(percent++, 79), std::max(remaining--, 1));
-      } else if (scale_ == 9) {
-        result = Report(std::min(deepPercent++, 79), -1);
-      }
-    }
+    // One directory that cannot be walked ends only itself.
+    Tallied(damage_, FolderByteOffset(folder), kErrGeneralFailure, [&] { return WalkDirectory(folder); });
+    result = walk.Tick();
   }
-  ScanLog* log = store_.log();
-  if (result != 0) {
-    log->SaveIndex();
-    return result;
-  }
-  result = Report(80, 10);
-  AppendNeededFolders();
-  int saved = log->SaveIndex();
-  if (result == 0) result = Report(100, 0);
-  if (result == 0 && saved != kSuccess) result = saved;
-  return result;
+  return FinishWalk(result, [this] { AppendNeededFolders(); });
+}
+
+uint64_t CFastExfatRecovery::FolderByteOffset(const Folder& folder) const {
+  const ExfatGeometry& g = geometry();
+  return partitionStart_ * uint64_t(deviceSectorBytes_) + (uint64_t(g.ClusterSector(folder.cluster)) << g.bytesPerSectorShift);
 }
 
 int CFastExfatRecovery::WalkDirectory(const Folder& folder) {
@@ -172,10 +111,11 @@ int CFastExfatRecovery::WalkDirectory(const Folder& folder) {
     if (type == kExfatTypeEndOfDirectory) break;
     ExfatEntrySet set;
     if ((type & 0x7F) == (kExfatTypeFile & 0x7F) && ParseExfatEntrySet(view.Sub(offset), set) == ExfatSetResult::kOk) {
-      try {
-        HandleSet(set, sectorOf(offset), folder);
-      } catch (const std::exception&) {
-      }
+      uint64_t entrySector = sectorOf(offset);
+      Tallied(damage_, entrySector * deviceSectorBytes_, false, [&] {
+        HandleSet(set, entrySector, folder);
+        return true;
+      });
       offset += size_t(set.entryCount) * kExfatEntryBytes;
       continue;
     }
@@ -260,29 +200,6 @@ void CFastExfatRecovery::AppendNeededFolders() {
     store_.log()->LinkChild(DirectoryKey{it->second.parent, it->second.level - 1}.Packed(), record.recordIndex,
                             cluster, record.Name());
   }
-}
-
-// The listing operations answer from the store of the last scan.
-int CFastExfatRecovery::ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
-  return store_.ListChildren(dir, level, geometry().rootCluster, out);
-}
-
-int CFastExfatRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
-  return store_.CountFiles(dir, level, geometry().rootCluster, count);
-}
-
-uint64_t CFastExfatRecovery::GetFoundCount() { return store_.GetFoundCount(); }
-
-int CFastExfatRecovery::GetItemPath(const FoundFileRecord* record, std::string& out) {
-  return store_.GetItemPath(record, out);
-}
-
-int CFastExfatRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
-  return store_.SetSearchCallback(callback, user);
-}
-
-int CFastExfatRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
-  return store_.SearchByExtension(extensions, out);
 }
 
 }  // namespace kestrel

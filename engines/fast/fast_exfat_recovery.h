@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "carve/signatures.h"
-#include "engines/common/fast_scan_store.h"
+#include "engines/common/fast_engine_base.h"
 #include "engines/common/data_sink.h"
 #include "engines/file_recovery_parse.h"
 #include "fs/exfat/exfat_volume.h"
@@ -22,37 +22,27 @@
 
 namespace kestrel {
 
-class CFastExfatRecovery final : public IFileRecoveryParse {
+class CFastExfatRecovery final : public CFastEngineBase {
  public:
   CFastExfatRecovery();
   ~CFastExfatRecovery() override;
 
-  int OpenImage(const std::filesystem::path& image, uint16_t letter) override;
-  int OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter) override;
-  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
   int Scan(const std::optional<std::string>& storeName) override;
-  int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
-  int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
-  uint64_t GetFoundCount() override;
-  int GetItemPath(const FoundFileRecord* record, std::string& out) override;
-  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
-                  int32_t rootDepth) override;
   int NextFreeExtent(uint64_t& start, uint64_t& length) override;
-  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
-  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
   int BuildClusterMap() override;
-  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
-                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
   bool HasGeometry() const { return volume_.IsOpen(); }
   const ExfatGeometry& geometry() const { return volume_.geometry(); }
-  ScanLog* log() { return store_.log(); }
 
  private:
-  int FinishOpen();
+  int FinishOpen() override;
+  uint32_t RootKey() const override { return geometry().rootCluster; }
+  // A record's bytes into sink (at most its room), with its set read again
+  // for its allocation flag and valid length.
+  int ReadRecord(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& report) override;
+  int RefuseRecord(const FoundFileRecord& record) override;
   int ScanTree(const std::optional<std::string>& storeName);
   int ReadVolume(uint64_t offset, uint8_t* out, uint32_t count, uint32_t& got);
-  int Report(int32_t progress, int32_t remaining);
 
   struct Folder {
     uint32_t cluster = 0;
@@ -60,6 +50,8 @@ class CFastExfatRecovery final : public IFileRecoveryParse {
     bool deleted = false;
     ExfatDataSpec data;
   };
+  // Where a folder's first cluster lies on the source, in bytes.
+  uint64_t FolderByteOffset(const Folder& folder) const;
   // One directory; errors end only this directory.
   int WalkDirectory(const Folder& folder);
   void HandleSet(const ExfatEntrySet& set, uint64_t entrySector, const Folder& folder);
@@ -68,28 +60,10 @@ class CFastExfatRecovery final : public IFileRecoveryParse {
   void MarkAncestors(uint32_t key);
   void AppendNeededFolders();
 
-  // A record's bytes into sink (at most its room), with its set read again
-  // for its allocation flag and valid length.
-  int ReadRecord(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& report);
-  int WriteFileRecord(const FoundFileRecord& record, const std::filesystem::path& path);
-
-  SectorDevice device_;
   uint64_t deviceBytes_ = 0;
-  bool opened_ = false;
-  int openError_ = kErrInvalidParameter;
-  int32_t deviceSectorBytes_ = 512;
-  uint64_t partitionStart_ = 0;  // absolute, in device sectors
-  uint64_t sectorCount_ = 0;     // device sectors
-  uint16_t letter_ = 0;
   ExfatReader reader_;
   ExfatVolume volume_;
 
-  ScanProgressCallback progress_ = nullptr;
-  ItemProgressCallback itemProgress_ = nullptr;
-  void* user_ = nullptr;
-  int32_t scale_ = 100;
-
-  FastScanStore store_;
   std::deque<Folder> queue_;
   std::unordered_set<uint32_t> visited_;
   // A folder's first cluster -> its record; recordIndex holds the parent's

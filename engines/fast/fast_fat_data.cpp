@@ -2,14 +2,11 @@
 // used-cluster map with its free-extent queries for the deep scan.
 #include <algorithm>
 
-#include "engines/common/found_file_output.h"
-#include "engines/common/no_throw.h"
-#include "engines/common/tree_recovery.h"
 #include "engines/fast/fast_fat_recovery.h"
 
 namespace kestrel {
 
-int CFastFatRecovery::ReadRecordData(const FoundFileRecord& record, DataSink& sink,
+int CFastFatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
                                      const std::function<int(uint64_t)>& report) {
   if (record.clusterBytes > kMaxClusterBytes) return kErrWriteFault;
   if (record.clusterBytes <= 0 || record.clusterBytes % bytesPerSector_ != 0) return kErrInvalidParameter;
@@ -42,42 +39,10 @@ int CFastFatRecovery::ReadRecordData(const FoundFileRecord& record, DataSink& si
   return kSuccess;
 }
 
-int CFastFatRecovery::WriteFileRecord(const FoundFileRecord& record, const std::filesystem::path& path) {
-  // A cluster larger than any FAT volume allows is a damaged record: refused
-  // before a file is created for it.
-  if (record.clusterBytes > kMaxClusterBytes) {
-    if (itemProgress_) itemProgress_(user_, 100, 100, kErrWriteFault, path);
-    return kErrWriteFault;
-  }
-  return WriteFoundFile(record, path, itemProgress_, user_,
-                        [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
-                          return ReadRecordData(r, sink, report);
-                        });
-}
-
-int CFastFatRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
-                                  int32_t rootDepth) {
-  return NoThrow([&] {
-    return RecoverTree(*this, record, destination, rootDepth, itemProgress_, user_,
-                       [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFileRecord(r, p); });
-  });
-}
-
-int CFastFatRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
-                                     std::vector<uint8_t>& buffer, uint32_t& bufferSize,
-                                     PreviewProgressCallback callback, void* user) {
-  if (record && record->clusterBytes > kMaxClusterBytes) {
-    bufferSize = 0;
-    if (callback) callback(user, 100, kErrWriteFault);
-    return kErrWriteFault;
-  }
-  return NoThrow([&] {
-    return ExtractFoundFilePreview(record, tempPath, buffer, bufferSize, callback, user,
-                                   [this](const FoundFileRecord& r, DataSink& sink,
-                                          const std::function<int(uint64_t)>& report) {
-                                     return ReadRecordData(r, sink, report);
-                                   });
-  });
+// A cluster larger than any FAT volume allows is a damaged record: refused
+// before a file is created for it.
+int CFastFatRecovery::RefuseRecord(const FoundFileRecord& record) {
+  return record.clusterBytes > kMaxClusterBytes ? kErrWriteFault : kSuccess;
 }
 
 int CFastFatRecovery::BuildClusterMap() {

@@ -1,7 +1,5 @@
 #include "engines/fast/fast_fat_recovery.h"
 
-#include <chrono>
-
 #include "catalogue/categories.h"
 #include "engines/common/boot_copy.h"
 #include "engines/common/no_throw.h"
@@ -24,39 +22,10 @@ CFastFatRecovery::CFastFatRecovery() = default;
 
 CFastFatRecovery::~CFastFatRecovery() = default;
 
-int CFastFatRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
-  if (opened_) return kSuccess;
-  int error = OpenImageFile(image, device_);
-  if (error != kSuccess) {
-    CloseDevice(device_);
-    return openError_ = error;
-  }
-  bytesPerSector_ = kImageSectorBytes;
-  deviceBytes_ = device_.totalSectors * uint64_t(kImageSectorBytes);
-  partitionStart_ = 0;
-  sectorCount_ = device_.totalSectors;
-  letter_ = letter;
-  return FinishOpen();
-}
-
-int CFastFatRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
-                                    uint16_t letter) {
-  if (opened_) return kSuccess;
-  int error = OpenPhysicalDrive(device_, driveNumber);
-  if (error != kSuccess) {
-    CloseDevice(device_);
-    return openError_ = error;
-  }
-  bytesPerSector_ = QueryBytesPerSector(device_.fd());
-  deviceBytes_ = device_.totalSectors * uint64_t(bytesPerSector_);
-  partitionStart_ = firstSector;
-  sectorCount_ = sectorCount;
-  letter_ = letter;
-  return FinishOpen();
-}
-
 int CFastFatRecovery::FinishOpen() {
   opened_ = true;
+  bytesPerSector_ = int32_t(deviceSectorBytes_);
+  deviceBytes_ = device_.totalSectors * uint64_t(deviceSectorBytes_);
   bootSector_.assign(kBootBytes, 0);
   uint32_t got = 0;
   int error = ReadAbsolute(partitionStart_, kBootBytes / uint32_t(bytesPerSector_), bootSector_.data(), got);
@@ -120,20 +89,6 @@ int CFastFatRecovery::ReadRelative(uint64_t sector, uint32_t count, uint8_t* buf
   return ReadAbsolute(partitionStart_ + sector, count, buffer, bytesRead);
 }
 
-int CFastFatRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user,
-                                   int32_t scale) {
-  progress_ = progress;
-  itemProgress_ = item;
-  user_ = user;
-  scale_ = scale;
-  return kSuccess;
-}
-
-int CFastFatRecovery::Report(int32_t progress, int32_t remaining) {
-  if (!progress_) return 0;
-  return progress_(user_, progress, scale_, remaining, 0, 0, 0, 0);
-}
-
 uint64_t CFastFatRecovery::DirectoryByteOffset(uint32_t cluster) const {
   return (partitionStart_ + geometry_.ClusterSector(cluster)) * uint32_t(bytesPerSector_);
 }
@@ -153,38 +108,19 @@ int CFastFatRecovery::ScanDirectories(const std::optional<std::string>& storeNam
   damage_.Clear();
   // Reopening a saved scan reads nothing from the source.
   if (int error = store_.Start(storeName, partitionStart_); error != kSuccess || storeName) return error;
-  ScanLog* log = store_.log();
 
-  using Clock = std::chrono::steady_clock;
   dirQueue_.push_back(geometry_.rootCluster);
-  auto lastReport = Clock::now();
+  WalkProgress walk(*this);
   int result = Report(1, -1);
-  int32_t percent = 2, remaining = 99, deepPercent = 21;
   while (result == 0 && !dirQueue_.empty()) {
     uint32_t cluster = dirQueue_.front();
     dirQueue_.pop_front();
     if (!visited_.insert(cluster).second) continue;
     // One directory that cannot be walked ends only itself.
     Tallied(damage_, DirectoryByteOffset(cluster), kErrGeneralFailure, [&] { return WalkDirectory(cluster); });
-    if (Clock::now() - lastReport >= std::chrono::milliseconds(5000)) {
-      lastReport = Clock::now();
-      if (scale_ == 100) {
-        result = Report(std::min(percent++, 79), std::max(remaining--, 1));
-      } else if (scale_ == 9) {
-        result = Report(std::min(deepPercent++, 79), -1);
-      }
-    }
+    result = walk.Tick();
   }
-  if (result != 0) {
-    log->SaveIndex();
-    return result;
-  }
-  result = Report(80, 10);
-  AppendNeededFolders();
-  int saved = log->SaveIndex();
-  if (result == 0) result = Report(100, 0);
-  if (result == 0 && saved != kSuccess) result = saved;
-  return result;
+  return FinishWalk(result, [this] { AppendNeededFolders(); });
 }
 
 int CFastFatRecovery::WalkDirectory(uint32_t first) {
@@ -396,29 +332,6 @@ void CFastFatRecovery::AppendNeededFolders() {
     uint32_t level = DepthOf(parent);
     store_.log()->LinkChild(DirectoryKey{parent, level}.Packed(), record.recordIndex, cluster, record.Name());
   }
-}
-
-// The listing operations answer from the store of the last scan.
-int CFastFatRecovery::ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
-  return store_.ListChildren(dir, level, geometry_.rootCluster, out);
-}
-
-int CFastFatRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
-  return store_.CountFiles(dir, level, geometry_.rootCluster, count);
-}
-
-uint64_t CFastFatRecovery::GetFoundCount() { return store_.GetFoundCount(); }
-
-int CFastFatRecovery::GetItemPath(const FoundFileRecord* record, std::string& out) {
-  return store_.GetItemPath(record, out);
-}
-
-int CFastFatRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
-  return store_.SetSearchCallback(callback, user);
-}
-
-int CFastFatRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
-  return store_.SearchByExtension(extensions, out);
 }
 
 }  // namespace kestrel

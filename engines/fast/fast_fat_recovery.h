@@ -17,7 +17,7 @@
 #include "catalogue/scan_log.h"
 #include "engines/common/boot_copy.h"
 #include "fs/fat/fat_boot.h"
-#include "engines/common/fast_scan_store.h"
+#include "engines/common/fast_engine_base.h"
 #include "fs/fat/fat_table.h"
 #include "engines/common/damage_tally.h"
 #include "engines/common/data_sink.h"
@@ -31,40 +31,27 @@ namespace kestrel {
 // Clusters larger than this are refused when reading back (error 29).
 inline constexpr int64_t kMaxClusterBytes = 104857600;
 
-class CFastFatRecovery final : public IFileRecoveryParse, public TalliesDamage {
+class CFastFatRecovery final : public CFastEngineBase {
  public:
   CFastFatRecovery();
   ~CFastFatRecovery() override;
 
-  int OpenImage(const std::filesystem::path& image, uint16_t letter) override;
-  int OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter) override;
-  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
   int Scan(const std::optional<std::string>& storeName) override;
-  int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
-  int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
-  uint64_t GetFoundCount() override;
-  int GetItemPath(const FoundFileRecord* record, std::string& out) override;
-  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
-                  int32_t rootDepth) override;
   int NextFreeExtent(uint64_t& start, uint64_t& length) override;
-  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
-  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
   int BuildClusterMap() override;
-  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
-                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
   const FatGeometry& geometry() const { return geometry_; }
   bool HasGeometry() const { return geometryValid_; }
-  // The store of the last scan (null before one); for tests and the composite.
-  ScanLog* log() { return store_.log(); }
 
  private:
-  int FinishOpen();
+  int FinishOpen() override;
+  uint32_t RootKey() const override { return geometry_.rootCluster; }
+  int ReadRecord(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& report) override;
+  int RefuseRecord(const FoundFileRecord& record) override;
   // Reads count sectors at a partition-relative sector, clipped to the device;
   // 30 when nothing could be read.
   int ReadRelative(uint64_t sector, uint32_t count, uint8_t* buffer, uint32_t& bytesRead);
   int ReadAbsolute(uint64_t sector, uint32_t count, uint8_t* buffer, uint32_t& bytesRead);
-  int Report(int32_t progress, int32_t remaining);
 
   int ScanDirectories(const std::optional<std::string>& storeName);
   // Where a directory's first sector lies on the source, in bytes.
@@ -80,33 +67,16 @@ class CFastFatRecovery final : public IFileRecoveryParse, public TalliesDamage {
   void MarkAncestors(uint32_t parentKey);
   void AppendNeededFolders();
 
-  // Writing one file's bytes to a recovered file.
-  int WriteFileRecord(const FoundFileRecord& record, const std::filesystem::path& path);
-  // Reads the record's bytes cluster by cluster into sink (what it still has
-  // room for); 38 when the chain ends before the record's size. report gets
-  // the bytes done after every cluster; its non-zero answer stops.
-  int ReadRecordData(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& report);
-
-  SectorDevice device_;
   uint64_t deviceBytes_ = 0;
-  bool opened_ = false;
-  int openError_ = kErrInvalidParameter;  // until an open succeeds
+  // The boot sector's sector size: after FinishOpen, partitionStart_ and
+  // sectorCount_ count in these units.
   int32_t bytesPerSector_ = 512;
-  uint64_t partitionStart_ = 0;  // absolute, in bytesPerSector_ units
-  uint64_t sectorCount_ = 0;
-  uint16_t letter_ = 0;
   std::vector<uint8_t> bootSector_;
   BootSectorChoice bootChoice_;   // which copy bootSector_ holds
   FatGeometry geometry_;
   bool geometryValid_ = false;
   FatTable fat_;
 
-  ScanProgressCallback progress_ = nullptr;
-  ItemProgressCallback itemProgress_ = nullptr;
-  void* user_ = nullptr;
-  int32_t scale_ = 100;
-
-  FastScanStore store_;
   std::deque<uint32_t> dirQueue_;
   std::unordered_set<uint32_t> visited_;
   // A folder's first cluster -> its record; recordIndex holds the parent key

@@ -2,9 +2,7 @@
 // and the used-cluster map for the deep scan.
 #include <algorithm>
 
-#include "engines/common/found_file_output.h"
 #include "engines/common/no_throw.h"
-#include "engines/common/tree_recovery.h"
 #include "engines/fast/fast_ntfs_recovery.h"
 #include "platform/error_codes.h"
 
@@ -38,40 +36,16 @@ int CFastNtfsRecovery::ReadStream(NtfsStream& stream, DataSink& sink, const std:
   return kSuccess;
 }
 
-int CFastNtfsRecovery::WriteFile(const FoundFileRecord& record, const std::filesystem::path& path) {
-  // Found before the file is created: a record that no longer holds this
-  // file leaves nothing behind at the destination.
+int CFastNtfsRecovery::RefuseRecord(const FoundFileRecord& record) {
   NtfsStream stream;
-  if (int error = FindData(record, stream); error != kSuccess) {
-    if (item_) item_(user_, 100, 100, error, path);
-    return error;
-  }
-  return WriteFoundFile(record, path, item_, user_,
-                        [&](const FoundFileRecord&, DataSink& sink, const std::function<int(uint64_t)>& report) {
-                          return ReadStream(stream, sink, report);
-                        });
+  return FindData(record, stream);
 }
 
-int CFastNtfsRecovery::RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination,
-                                   int32_t rootDepth) {
-  return NoThrow([&] {
-    return RecoverTree(*this, record, destination, rootDepth, item_, user_,
-                       [this](const FoundFileRecord& r, const std::filesystem::path& p) { return WriteFile(r, p); });
-  });
-}
-
-int CFastNtfsRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
-                                      std::vector<uint8_t>& buffer, uint32_t& bufferSize,
-                                      PreviewProgressCallback callback, void* user) {
-  return NoThrow([&] {
-    return ExtractFoundFilePreview(
-        record, tempPath, buffer, bufferSize, callback, user,
-        [this](const FoundFileRecord& r, DataSink& sink, const std::function<int(uint64_t)>& report) {
-          NtfsStream stream;
-          if (int error = FindData(r, stream); error != kSuccess) return error;
-          return ReadStream(stream, sink, report);
-        });
-  });
+int CFastNtfsRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
+                                  const std::function<int(uint64_t)>& report) {
+  NtfsStream stream;
+  if (int error = FindData(record, stream); error != kSuccess) return error;
+  return ReadStream(stream, sink, report);
 }
 
 uint32_t CFastNtfsRecovery::ItemFlags(const FoundFileRecord& record) {

@@ -18,26 +18,7 @@ constexpr uint32_t kBootBytes = 4096;
 CFastNtfsRecovery::CFastNtfsRecovery() = default;
 CFastNtfsRecovery::~CFastNtfsRecovery() = default;
 
-int CFastNtfsRecovery::OpenImage(const std::filesystem::path& image, uint16_t letter) {
-  if (opened_) return kSuccess;
-  letter_ = letter;
-  int error = OpenImageFile(image, device_);
-  if (error != kSuccess) return error;
-  partitionStart_ = 0;
-  deviceSectorBytes_ = kImageSectorBytes;
-  sectorCount_ = device_.totalSectors;
-  return NoThrow([&] { return OpenGeometry(); });
-}
-
-int CFastNtfsRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
-                                     uint16_t letter) {
-  if (opened_) return kSuccess;
-  letter_ = letter;
-  int error = OpenPhysicalDrive(device_, driveNumber);
-  if (error != kSuccess) return error;
-  partitionStart_ = firstSector;
-  deviceSectorBytes_ = uint32_t(QueryBytesPerSector(device_.fd()));
-  sectorCount_ = sectorCount;
+int CFastNtfsRecovery::FinishOpen() {
   return NoThrow([&] { return OpenGeometry(); });
 }
 
@@ -176,15 +157,6 @@ int CFastNtfsRecovery::ReadClusters(uint64_t lcn, uint32_t count, uint8_t* out) 
   return ReadVolume(lcn * geometry_.clusterBytes, size_t(bytes), out);
 }
 
-int CFastNtfsRecovery::SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user,
-                                    int32_t scale) {
-  progress_ = progress;
-  item_ = item;
-  user_ = user;
-  scale_ = scale;
-  return kSuccess;
-}
-
 int CFastNtfsRecovery::Scan(const std::optional<std::string>& storeName) {
   return NoThrow([&] { return ScanUnguarded(storeName); });
 }
@@ -197,29 +169,6 @@ int CFastNtfsRecovery::ScanUnguarded(const std::optional<std::string>& storeName
   }
   if (int error = store_.Start(storeName, partitionStart_); error != kSuccess || storeName) return error;
   return ScanMft();
-}
-
-// The listing operations answer from the store of the last scan.
-int CFastNtfsRecovery::ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) {
-  return store_.ListChildren(dir, level, uint32_t(kNtfsRootRecord), out);
-}
-
-int CFastNtfsRecovery::CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) {
-  return store_.CountFiles(dir, level, uint32_t(kNtfsRootRecord), count);
-}
-
-uint64_t CFastNtfsRecovery::GetFoundCount() { return store_.GetFoundCount(); }
-
-int CFastNtfsRecovery::GetItemPath(const FoundFileRecord* record, std::string& out) {
-  return store_.GetItemPath(record, out);
-}
-
-int CFastNtfsRecovery::SetSearchCallback(SearchProgressCallback callback, void* user) {
-  return store_.SetSearchCallback(callback, user);
-}
-
-int CFastNtfsRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
-  return store_.SearchByExtension(extensions, out);
 }
 
 }  // namespace kestrel

@@ -15,7 +15,7 @@
 
 #include "engines/common/boot_copy.h"
 #include "catalogue/scan_log.h"
-#include "engines/common/fast_scan_store.h"
+#include "engines/common/fast_engine_base.h"
 #include "engines/common/damage_tally.h"
 #include "engines/common/data_sink.h"
 #include "engines/file_recovery_parse.h"
@@ -30,30 +30,17 @@ namespace kestrel {
 
 inline constexpr uint32_t kNtfsRecordsPerChunk = 1024;
 
-class CFastNtfsRecovery final : public IFileRecoveryParse,
+class CFastNtfsRecovery final : public CFastEngineBase,
                                 public IFoundItemDetails,
-                                public TalliesDamage,
                                 private INtfsRecordSource,
                                 private INtfsClusterReader {
  public:
   CFastNtfsRecovery();
   ~CFastNtfsRecovery() override;
 
-  int OpenImage(const std::filesystem::path& image, uint16_t letter) override;
-  int OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount, uint16_t letter) override;
-  int SetCallbacks(ScanProgressCallback progress, ItemProgressCallback item, void* user, int32_t scale) override;
   int Scan(const std::optional<std::string>& storeName) override;
-  int ListChildren(const FoundFileRecord* dir, int32_t level, std::vector<FoundFileRecord>& out) override;
-  int CountFiles(const FoundFileRecord* dir, int32_t level, int64_t& count) override;
-  uint64_t GetFoundCount() override;
-  int GetItemPath(const FoundFileRecord* record, std::string& out) override;
-  int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
   int NextFreeExtent(uint64_t& start, uint64_t& length) override;
-  int SetSearchCallback(SearchProgressCallback callback, void* user) override;
-  int SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) override;
   int BuildClusterMap() override;
-  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
-                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
 
   uint32_t ItemFlags(const FoundFileRecord& record) override;
 
@@ -62,8 +49,6 @@ class CFastNtfsRecovery final : public IFileRecoveryParse,
   uint64_t mftRecordCount() const { return mftRecords_; }
   // Records looked at by the last scan (for throughput figures).
   uint64_t recordsParsed() const { return recordsParsed_; }
-  // The store of the last scan (null before one).
-  ScanLog* log() { return store_.log(); }
 
  private:
   // One folder met as the parent of a deleted file.
@@ -77,6 +62,12 @@ class CFastNtfsRecovery final : public IFileRecoveryParse,
   };
   struct ParsedRecord;
 
+  int FinishOpen() override;
+  uint32_t RootKey() const override { return uint32_t(kNtfsRootRecord); }
+  // The record's data stream found again and read into sink.
+  int ReadRecord(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& report) override;
+  // A record that no longer holds this file leaves nothing behind at the destination.
+  int RefuseRecord(const FoundFileRecord& record) override;
   int ScanUnguarded(const std::optional<std::string>& storeName);
   int BuildClusterMapUnguarded();
   int OpenGeometry();
@@ -101,33 +92,19 @@ class CFastNtfsRecovery final : public IFileRecoveryParse,
   void LoadFolder(uint64_t number, uint16_t sequence, FolderNode& node);
   void AppendFolderRecords();
   int ContentCheck(const std::string& name, const NtfsStream& data, uint64_t recordSector);
-  int Report(int32_t progress, int32_t remaining);
 
   // Reading data back
   int FindData(const FoundFileRecord& record, NtfsStream& stream);
   // The found stream's bytes into sink (as much as it has room for).
   int ReadStream(NtfsStream& stream, DataSink& sink, const std::function<int(uint64_t)>& report);
-  int WriteFile(const FoundFileRecord& record, const std::filesystem::path& path);
 
-  SectorDevice device_;
-  bool opened_ = false;
-  uint64_t partitionStart_ = 0;   // in device sectors
-  uint64_t sectorCount_ = 0;
-  uint32_t deviceSectorBytes_ = 512;
   uint64_t volumeBytes_ = 0;
-  uint16_t letter_ = 0;
   NtfsGeometry geometry_;
   BootSectorChoice bootChoice_;   // which copy the geometry came from
   uint32_t bytesPerSector_ = 512;
   std::vector<NtfsRun> mftRuns_;
   uint64_t mftRecords_ = 0;
 
-  ScanProgressCallback progress_ = nullptr;
-  ItemProgressCallback item_ = nullptr;
-  void* user_ = nullptr;
-  int32_t scale_ = 100;
-
-  FastScanStore store_;
   std::unordered_map<uint64_t, FolderNode> folders_;
   std::vector<uint64_t> pendingParents_;  // folders in first-seen order
   std::vector<uint8_t> chunk_;

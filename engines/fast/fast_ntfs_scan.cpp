@@ -64,11 +64,6 @@ void ReadNamesAndTimes(const std::vector<NtfsAttribute>& attributes, NtfsFileNam
 
 }  // namespace
 
-int CFastNtfsRecovery::Report(int32_t progress, int32_t remaining) {
-  if (!progress_) return 0;
-  return progress_(user_, progress, scale_, remaining, 0, 0, 0, 0);
-}
-
 int CFastNtfsRecovery::ScanMft() {
   folders_.clear();
   pendingParents_.clear();

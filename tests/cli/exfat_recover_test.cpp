@@ -2,38 +2,13 @@
 // against the SHA-256 list that the image script wrote beside them.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "support/test_support.h"
 
 namespace kestrel {
 namespace {
 
-struct Expected {
-  std::string status;  // intact, fragmented
-  uint64_t size = 0;
-  std::string sha256;
-  std::string path;
-};
-
-std::vector<Expected> ExpectedFor(const std::string& image) {
-  std::ifstream in(std::string(KESTREL_TEST_DATA_DIR) + "/exfat-expected.txt");
-  std::vector<Expected> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string name, size;
-    Expected e;
-    std::getline(fields, name, '\t');
-    std::getline(fields, e.status, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, e.sha256, '\t');
-    std::getline(fields, e.path);
-    e.size = std::stoull(size);
-    if (name == image) out.push_back(e);
-  }
-  return out;
+std::vector<test::ExpectedFile> ExpectedFor(const std::string& image) {
+  return test::ExpectedFiles("exfat-expected.txt", image);
 }
 
 TEST(ExfatCommands, ProbeNamesTheFileSystem) {
@@ -89,7 +64,9 @@ TEST(ExfatCommands, DeepRecoveryOfAQuickFormattedVolumeKeepsNamesAndFolders) {
     }
     ASSERT_FALSE(found.empty()) << below << "\n" << result.out;
     EXPECT_EQ(std::filesystem::file_size(found), e.size) << below;
-    if (e.status == "intact") EXPECT_EQ(test::Sha256Hex(found), e.sha256) << below;
+    if (e.status == "intact") {
+      EXPECT_EQ(test::Sha256Hex(found), e.sha256) << below;
+    }
   }
 }
 

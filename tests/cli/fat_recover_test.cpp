@@ -2,38 +2,13 @@
 // that the image script wrote beside them.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "support/test_support.h"
 
 namespace kestrel {
 namespace {
 
-struct Expected {
-  std::string status;  // intact, partial, absent
-  uint64_t size = 0;
-  std::string sha256;
-  std::string path;
-};
-
-std::vector<Expected> ExpectedFor(const std::string& image) {
-  std::ifstream in(std::string(KESTREL_TEST_DATA_DIR) + "/fat-expected.txt");
-  std::vector<Expected> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string name, size;
-    Expected e;
-    std::getline(fields, name, '\t');
-    std::getline(fields, e.status, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, e.sha256, '\t');
-    std::getline(fields, e.path);
-    e.size = std::stoull(size);
-    if (name == image) out.push_back(e);
-  }
-  return out;
+std::vector<test::ExpectedFile> ExpectedFor(const std::string& image) {
+  return test::ExpectedFiles("fat-expected.txt", image);
 }
 
 class FatRecoverCommand : public ::testing::TestWithParam<std::string> {};

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -114,6 +115,26 @@ std::map<std::string, std::string> ExpectedHashes(const std::string& image) {
   std::string line;
   while (std::getline(in, line)) {
     if (line.size() > 66) out[line.substr(66)] = line.substr(0, 64);
+  }
+  return out;
+}
+
+std::vector<ExpectedFile> ExpectedFiles(const std::string& list, const std::string& image) {
+  std::ifstream in(fs::path(KESTREL_TEST_DATA_DIR) / list);
+  std::vector<ExpectedFile> out;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string name, size;
+    ExpectedFile e;
+    std::getline(fields, name, '\t');
+    std::getline(fields, e.status, '\t');
+    std::getline(fields, size, '\t');
+    std::getline(fields, e.sha256, '\t');
+    std::getline(fields, e.path);
+    if (name != image || size.empty()) continue;
+    e.size = std::stoull(size);
+    out.push_back(e);
   }
   return out;
 }

@@ -42,4 +42,15 @@ std::string Sha256Hex(const std::filesystem::path& path);
 // path (as recovered with --keep-paths) -> sha256.
 std::map<std::string, std::string> ExpectedHashes(const std::string& image);
 
+// One row of a tab-separated list an image script wrote beside its images
+// (fat-expected.txt, exfat-expected.txt): image, status, size, SHA-256, path.
+struct ExpectedFile {
+  std::string status;  // intact, partial, absent, fragmented ...
+  uint64_t size = 0;
+  std::string sha256;
+  std::string path;
+};
+// The rows of tests/data/<list> that belong to image.
+std::vector<ExpectedFile> ExpectedFiles(const std::string& list, const std::string& image);
+
 }  // namespace kestrel::test
