@@ -43,19 +43,20 @@ std::string SafeComponent(std::string_view name) {
   return out;
 }
 
-std::filesystem::path FreeDestination(const std::filesystem::path& path) {
-  std::string name = path.filename().string();
-  std::string base = name, extension;
-  if (size_t dot = name.rfind('.'); dot != std::string::npos) {
+std::string FreeName(std::string_view name, const std::function<bool(const std::string&)>& taken) {
+  std::string base(name), extension;
+  if (size_t dot = name.rfind('.'); dot != std::string_view::npos) {
     base = name.substr(0, dot);
     extension = name.substr(dot);
   }
-  std::filesystem::path folder = path.parent_path();
-  std::filesystem::path candidate = folder / Compose(base, "", extension);
-  for (int n = 1; Taken(candidate); ++n) {
-    candidate = folder / Compose(base, "(" + std::to_string(n) + ")", extension);
-  }
+  std::string candidate = Compose(base, "", extension);
+  for (int n = 1; taken(candidate); ++n) candidate = Compose(base, "(" + std::to_string(n) + ")", extension);
   return candidate;
+}
+
+std::filesystem::path FreeDestination(const std::filesystem::path& path) {
+  std::filesystem::path folder = path.parent_path();
+  return folder / FreeName(path.filename().string(), [&folder](const std::string& name) { return Taken(folder / name); });
 }
 
 std::filesystem::path RecoveryDestination(const std::filesystem::path& root, const FoundFileRecord& record) {

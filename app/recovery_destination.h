@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <string>
 #include <string_view>
 
 #include "catalogue/found_file_record.h"
@@ -24,6 +26,9 @@ std::filesystem::path KeepPathsDestination(const std::filesystem::path& root, st
 // in the same folder (ext from the last '.', "IMG_1.JPG" -> "IMG_1(1).JPG").
 // A name is kept within 255 bytes by shortening its base.
 std::filesystem::path FreeDestination(const std::filesystem::path& path);
+// The same naming rule for any set of names: name, or the first of
+// "<base>(1)<ext>", "<base>(2)<ext>"... that taken refuses.
+std::string FreeName(std::string_view name, const std::function<bool(const std::string&)>& taken);
 
 // One path component from a found name: '/' and control characters become
 // '_', and "", "." and ".." become "_".

@@ -12,5 +12,6 @@ void AddScanCommand(CLI::App& app, int& exitCode);
 void AddRecoverCommand(CLI::App& app, int& exitCode);
 void AddSourcesCommand(CLI::App& app, int& exitCode);
 void AddImageCommand(CLI::App& app, int& exitCode);
+void AddMountCommand(CLI::App& app, int& exitCode);
 
 }  // namespace kestrel::cli

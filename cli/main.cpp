@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
   kestrel::cli::AddRecoverCommand(app, exitCode);
   kestrel::cli::AddSourcesCommand(app, exitCode);
   kestrel::cli::AddImageCommand(app, exitCode);
+  kestrel::cli::AddMountCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -9,6 +9,7 @@
 #include "cli/messages.h"
 #include "cli/progress_line.h"
 #include "cli/scan_session.h"
+#include "cli/selection_arguments.h"
 
 namespace kestrel::cli {
 
@@ -41,6 +42,7 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
   auto* command = app.add_subcommand("recover", "Scan a source and copy the deleted files found to a folder");
   struct Options {
     ScanArguments scan;
+    SelectionArguments selection;
     std::string destination;
     std::string types;
     bool keepPaths = false;
@@ -55,9 +57,19 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
                     "Write DEST/<folder path>/<name> instead of DEST/<category>/<name>");
   command->add_flag("--allow-same-device", options->allowSameDevice,
                     "Allow DEST on the disk being recovered from (may overwrite what is recovered)");
+  AddSelectionArguments(*command, options->selection);
   command->callback([options, &exitCode] {
+    Selection selection;
+    if (!ResolveSelection(options->selection, selection)) {
+      exitCode = kExitUsage;
+      return;
+    }
     TypeFilter filter;
-    if (!ParseTypeFilter(options->types, filter)) {
+    // A selection without --types takes files of every type, as `scan --list`
+    // with the same selection shows them.
+    if (!selection.empty() && options->types.empty()) {
+      filter.all = true;
+    } else if (!ParseTypeFilter(options->types, filter)) {
       std::fprintf(stderr, "kestrel-cli: --types: give extensions (jpg,png), photo, audio, video or all\n");
       exitCode = kExitUsage;
       return;
@@ -109,9 +121,12 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       }
       std::vector<FoundItem> matches;
       if (code == kExitOk) {
-        if (int error = SelectForRecovery(*engine, filter, options->keepPaths, matches); error != 0) {
+        if (int error = SelectForRecovery(*engine, filter, options->keepPaths || !selection.empty(), matches);
+            error != 0) {
           PrintSourceError(options->scan.source, error);
           code = kExitUsage;
+        } else if (!selection.empty()) {
+          matches = SelectFound(*engine, matches, selection);
         }
       }
       if (code != kExitOk) {

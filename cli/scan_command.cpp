@@ -8,6 +8,7 @@
 #include "cli/deep_scan.h"
 #include "cli/messages.h"
 #include "cli/scan_session.h"
+#include "cli/selection_arguments.h"
 #include "engines/found_item_details.h"
 #include "engines/scan_damage.h"
 
@@ -100,6 +101,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
   auto* command = app.add_subcommand("scan", "Fast-scan a source and summarise the deleted files found");
   struct Options {
     ScanArguments scan;
+    SelectionArguments selection;
     bool list = false;
     bool json = false;
   };
@@ -109,7 +111,15 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
                     "One found record per line: path, name, size, modified, deleted, contentValid, engineKind, "
                     "storage (encrypted/compressed/sparse or -)");
   command->add_flag("--json", options->json, "Print the summary (and the list) as JSON");
+  AddSelectionArguments(*command, options->selection);
   command->callback([options, &exitCode] {
+    // With a selection only the files it takes are shown: exactly what
+    // `recover` with the same selection writes.
+    Selection selection;
+    if (!ResolveSelection(options->selection, selection)) {
+      exitCode = kExitUsage;
+      return;
+    }
     std::vector<ScanTarget> targets;
     if (!ResolveScanTargets(options->scan, targets)) {
       exitCode = kExitUsage;
@@ -141,6 +151,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
         continue;
       }
       ++scanned;
+      if (!selection.empty()) found = SelectFound(*engine, found, selection);
       if (options->json) {
         nlohmann::ordered_json doc = ScanDocument(*engine, found, options->list);
         if (!headings) {

@@ -26,3 +26,5 @@ apt-get install -y -qq --no-install-recommends clang libclang-rt-14-dev >/dev/nu
 apt-get install -y -qq --no-install-recommends gddrescue >/dev/null
 # Qt 6 (widgets, QUiLoader, D-Bus, SVG icon, image plugins), Xvfb for screenshots, python3-dbusmock for the UDisks2 test.
 apt-get install -y -qq --no-install-recommends qt6-base-dev libqt6opengl6-dev libxkbcommon-dev qt6-tools-dev libqt6uitools6 qt6-qpa-plugins qt6-svg-dev libqt6svg6 qt6-image-formats-plugins libgl-dev xvfb xauth fonts-dejavu-core python3-dbusmock dbus libudev-dev >/dev/null
+# libfuse3 and fusermount3: kestrel-cli mount shows found files as a read-only FUSE file system.
+apt-get install -y -qq --no-install-recommends libfuse3-dev fuse3 >/dev/null

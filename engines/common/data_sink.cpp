@@ -11,6 +11,7 @@ namespace kestrel {
 
 int DataSink::OpenFile(const std::filesystem::path& path) {
   toBuffer_ = false;
+  take_ = nullptr;
   written_ = 0;
   int error = kSuccess;
   // Truncated: a longer file left there before must not keep its old tail.
@@ -20,12 +21,14 @@ int DataSink::OpenFile(const std::filesystem::path& path) {
 
 void DataSink::UseFile(UniqueFd fd) {
   toBuffer_ = false;
+  take_ = nullptr;
   written_ = 0;
   fd_ = std::move(fd);
 }
 
 void DataSink::UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity) {
   fd_.Reset();
+  take_ = nullptr;
   toBuffer_ = true;
   buffer_ = buffer;
   capacity_ = capacity;
@@ -33,7 +36,19 @@ void DataSink::UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity) {
   if (buffer_ && buffer_->size() < capacity) buffer_->resize(capacity);
 }
 
+void DataSink::UseCallback(std::function<int(const uint8_t* data, size_t count)> take) {
+  fd_.Reset();
+  toBuffer_ = false;
+  take_ = std::move(take);
+  written_ = 0;
+}
+
 int DataSink::Write(const uint8_t* data, size_t count) {
+  if (take_) {
+    if (int answer = take_(data, count); answer != kSuccess) return answer;
+    written_ += count;
+    return kSuccess;
+  }
   if (toBuffer_) {
     if (!buffer_) return kErrInvalidParameter;
     size_t n = size_t(std::min<uint64_t>(count, room()));

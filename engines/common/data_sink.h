@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -21,6 +22,9 @@ class DataSink {
   void UseFile(UniqueFd fd);
   // Up to capacity bytes into buffer (grown to capacity if smaller).
   void UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity);
+  // Hands every piece to take, whose non-zero answer is what Write returns
+  // (a consumer that wants no more, or a stop).
+  void UseCallback(std::function<int(const uint8_t* data, size_t count)> take);
 
   // Takes at most room() bytes; 0 or the write error.
   int Write(const uint8_t* data, size_t count);
@@ -38,6 +42,7 @@ class DataSink {
   UniqueFd fd_;
   bool toBuffer_ = false;
   std::vector<uint8_t>* buffer_ = nullptr;
+  std::function<int(const uint8_t*, size_t)> take_;
   uint32_t capacity_ = 0;
   uint64_t written_ = 0;
 };

@@ -108,6 +108,15 @@ int CFastEngineBase::RecoverItem(const FoundFileRecord* record, const std::files
       [this](const FoundFileRecord& r) { return RefuseRecord(r); });
 }
 
+int CFastEngineBase::StreamItem(const FoundFileRecord& record, DataSink& sink) {
+  return StreamThroughReader(
+      record, sink,
+      [this](const FoundFileRecord& r, DataSink& s, const std::function<int(uint64_t)>& report) {
+        return ReadRecord(r, s, report);
+      },
+      [this](const FoundFileRecord& r) { return RefuseRecord(r); });
+}
+
 int CFastEngineBase::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                     std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                     PreviewProgressCallback callback, void* user) {

@@ -18,12 +18,13 @@
 #include "engines/common/data_sink.h"
 #include "engines/common/fast_scan_store.h"
 #include "engines/file_recovery_parse.h"
+#include "engines/found_item_stream.h"
 #include "platform/error_codes.h"
 #include "storage/sector_device.h"
 
 namespace kestrel {
 
-class CFastEngineBase : public IFileRecoveryParse, public TalliesDamage {
+class CFastEngineBase : public IFileRecoveryParse, public IFoundItemStream, public TalliesDamage {
  public:
   ~CFastEngineBase() override;
 
@@ -44,6 +45,7 @@ class CFastEngineBase : public IFileRecoveryParse, public TalliesDamage {
   int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) final;
   int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) final;
+  int StreamItem(const FoundFileRecord& record, DataSink& sink) final;
 
   // The store of the last scan (null before one); for tests and the composite.
   ScanLog* log() { return store_.log(); }

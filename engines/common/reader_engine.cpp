@@ -21,6 +21,16 @@ int RecoverThroughReader(IFileRecoveryParse& engine, const FoundFileRecord* reco
   return NoThrow([&] { return RecoverTree(engine, record, destination, rootDepth, item, user, writeFile); });
 }
 
+int StreamThroughReader(const FoundFileRecord& record, DataSink& sink, const RecordReader& read,
+                        const RecordCheck& check) {
+  return NoThrow([&] {
+    if (check) {
+      if (int refused = check(record); refused != kSuccess) return refused;
+    }
+    return read(record, sink, [](uint64_t) { return 0; });
+  });
+}
+
 int PreviewThroughReader(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
                          uint32_t& bufferSize, PreviewProgressCallback callback, void* user, const RecordReader& read,
                          const RecordCheck& check) {

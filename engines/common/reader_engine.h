@@ -25,6 +25,11 @@ int RecoverThroughReader(IFileRecoveryParse& engine, const FoundFileRecord* reco
                          const std::filesystem::path& destination, int32_t rootDepth, ItemProgressCallback item,
                          void* user, const RecordReader& read, const RecordCheck& check = {});
 
+// engine's StreamItem (IFoundItemStream): record's bytes into sink through
+// read, unless check refuses it. Exceptions become error codes.
+int StreamThroughReader(const FoundFileRecord& record, DataSink& sink, const RecordReader& read,
+                        const RecordCheck& check = {});
+
 // engine's ExtractPreview: a refused record delivers nothing (bufferSize 0,
 // callback at 100 with the error); otherwise ExtractFoundFilePreview.
 int PreviewThroughReader(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,

@@ -67,6 +67,13 @@ int CProfessionalMember::RecoverItem(const FoundFileRecord* record, const std::f
                                      const std::function<int(uint64_t)>& report) { return WriteData(r, sink, report); });
 }
 
+int CProfessionalMember::StreamItem(const FoundFileRecord& record, DataSink& sink) {
+  return StreamThroughReader(record, sink,
+                             [this](const FoundFileRecord& r, DataSink& s, const std::function<int(uint64_t)>& report) {
+                               return WriteData(r, s, report);
+                             });
+}
+
 int CProfessionalMember::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                         std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                         PreviewProgressCallback callback, void* user) {

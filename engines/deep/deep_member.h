@@ -19,12 +19,13 @@
 #include "engines/common/store_support.h"
 #include "engines/deep/deep_store_member.h"
 #include "engines/file_recovery_parse.h"
+#include "engines/found_item_stream.h"
 #include "carve/signatures.h"
 #include "storage/sector_device.h"
 
 namespace kestrel {
 
-class CProfessionalMember : public deep::StoreMember, public TalliesDamage {
+class CProfessionalMember : public deep::StoreMember, public IFoundItemStream, public TalliesDamage {
  public:
   ~CProfessionalMember() override;
 
@@ -34,6 +35,7 @@ class CProfessionalMember : public deep::StoreMember, public TalliesDamage {
   int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
   int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
+  int StreamItem(const FoundFileRecord& record, DataSink& sink) override;
 
   uint32_t sectorBytes() const { return sectorBytes_; }
 

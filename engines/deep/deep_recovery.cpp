@@ -367,6 +367,11 @@ int CProfessionalRecovery::RecoverItem(const FoundFileRecord* record, const std:
   return engine->RecoverItem(record, destination, rootDepth);
 }
 
+int CProfessionalRecovery::StreamItem(const FoundFileRecord& record, DataSink& sink) {
+  auto* member = dynamic_cast<IFoundItemStream*>(EngineFor(record.engineKind));
+  return member ? member->StreamItem(record, sink) : kErrInvalidParameter;
+}
+
 int CProfessionalRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                           std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                           PreviewProgressCallback callback, void* user) {

@@ -33,7 +33,7 @@ struct ScanRange {
   uint64_t length = 0;
 };
 
-class CProfessionalRecovery final : public IFileRecoveryParse, public IScanDamage {
+class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItemStream, public IScanDamage {
  public:
   CProfessionalRecovery();
   ~CProfessionalRecovery() override;
@@ -53,6 +53,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IScanDamag
   int BuildClusterMap() override { return 0; }
   int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
+  // Through the member that found the record.
+  int StreamItem(const FoundFileRecord& record, DataSink& sink) override;
 
   // A saved, unfinished deep scan of this source was found at open: Scan
   // continues it unless DiscardSavedScan is called first.

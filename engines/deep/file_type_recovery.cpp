@@ -219,6 +219,13 @@ int CFileTypeRecovery::RecoverItem(const FoundFileRecord* record, const std::fil
                                      const std::function<int(uint64_t)>& report) { return CopyRecord(r, sink, report); });
 }
 
+int CFileTypeRecovery::StreamItem(const FoundFileRecord& record, DataSink& sink) {
+  return StreamThroughReader(record, sink,
+                             [this](const FoundFileRecord& r, DataSink& s, const std::function<int(uint64_t)>& report) {
+                               return CopyRecord(r, s, report);
+                             });
+}
+
 int CFileTypeRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                       std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                       PreviewProgressCallback callback, void* user) {

@@ -10,12 +10,13 @@
 
 #include "engines/common/data_sink.h"
 #include "engines/deep/deep_store_member.h"
+#include "engines/found_item_stream.h"
 #include "carve/signatures.h"
 #include "storage/sector_device.h"
 
 namespace kestrel {
 
-class CFileTypeRecovery final : public deep::StoreMember {
+class CFileTypeRecovery final : public deep::StoreMember, public IFoundItemStream {
  public:
   CFileTypeRecovery();
   ~CFileTypeRecovery() override;
@@ -38,6 +39,7 @@ class CFileTypeRecovery final : public deep::StoreMember {
   int RecoverItem(const FoundFileRecord* record, const std::filesystem::path& destination, int32_t rootDepth) override;
   int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
+  int StreamItem(const FoundFileRecord& record, DataSink& sink) override;
 
   // One sector of the deep pass (data: exactly that sector; hitSector: its
   // number on reader, as the pass numbers it). Returns 0 when a file was
