@@ -108,30 +108,6 @@ class Mount {
   int exitCode_ = -1;
 };
 
-struct Expected {
-  std::string status, sha256, path;
-  uint64_t size = 0;
-};
-
-std::vector<Expected> ExpectedFor(const std::string& image) {
-  std::ifstream in(std::string(KESTREL_TEST_DATA_DIR) + "/fat-expected.txt");
-  std::vector<Expected> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string name, size;
-    Expected e;
-    std::getline(fields, name, '\t');
-    std::getline(fields, e.status, '\t');
-    std::getline(fields, size, '\t');
-    std::getline(fields, e.sha256, '\t');
-    std::getline(fields, e.path);
-    e.size = std::stoull(size);
-    if (name == image) out.push_back(e);
-  }
-  return out;
-}
-
 class MountCommand : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -159,7 +135,7 @@ TEST_F(MountCommand, EveryFileReadsAsRecoverWritesItWithItsRecordedSizeAndTime) 
     ++compared;
   }
   size_t intact = 0;
-  for (const Expected& e : ExpectedFor("fat32-deleted.img")) {
+  for (const test::ExpectedFile& e : test::ExpectedFiles("fat-expected.txt", "fat32-deleted.img")) {
     fs::path shown = work / "mnt" / e.path;
     if (e.status == "absent") {
       EXPECT_FALSE(fs::exists(shown)) << e.path;
