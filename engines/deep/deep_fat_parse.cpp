@@ -14,9 +14,8 @@ namespace kestrel {
 
 namespace {
 
-uint32_t EntryCluster(ByteView e) { return uint32_t(e.le16(20)) << 16 | e.le16(26); }
-bool IsDotEntryLike(ByteView e) { return e.u8(0) == '.' && e.u8(1) == ' ' && (e.u8(11) & kFatAttrDirectory); }
-bool IsDotDotLike(ByteView e) { return e.u8(0) == '.' && e.u8(1) == '.' && (e.u8(11) & kFatAttrDirectory); }
+// The deep member meets only FAT32-style entries: both cluster words count.
+uint32_t EntryCluster(ByteView e) { return ParseFatDirEntry(e, true).cluster; }
 
 }  // namespace
 
@@ -28,7 +27,7 @@ uint32_t CProfessionalFatRecovery::SearchDirectoryHighWord(int candidate, uint16
     if (BeyondEnd(candidates_[candidate].ClusterSector(cluster))) break;
     if (!ReadClusterStart(candidate, cluster, bytes.data(), uint32_t(bytes.size()))) break;
     ByteView view(bytes.data(), bytes.size());
-    if (IsDotEntryLike(view) && IsDotDotLike(view.Sub(32, 32))) return uint32_t(cluster);
+    if (StartsLikeDirectory(view)) return uint32_t(cluster);
   }
   return low;
 }
@@ -145,12 +144,12 @@ CProfessionalFatRecovery::ParseResult CProfessionalFatRecovery::ParseBuffer(cons
   ByteView all(buffer.data(), buffer.size());
   size_t entries = buffer.size() / kFatEntryBytes;
   if (entries == 0) return result;
-  ByteView e0 = all.Sub(0, 32), e1 = all.Sub(32, 32);
+  ByteView e0 = all.Sub(0, 32);
 
   // 1. Whose directory is this?
   if (e0.u8(11) == kFatAttrVolume) {
     dirCluster = rootCluster_;
-  } else if (IsDotEntryLike(e0) && IsDotDotLike(e1)) {
+  } else if (StartsLikeDirectory(all)) {
     dirCluster = EntryCluster(e0);
   } else if (candidate != kNone) {
     bool isDirectory = false;
@@ -212,12 +211,12 @@ CProfessionalFatRecovery::ParseResult CProfessionalFatRecovery::ParseBuffer(cons
     // One bad entry ends only itself.
     Tallied(damage_, entrySector * sectorBytes_ + (i * 32) % sectorBytes_, false, [&] {
       if (d.IsDirectory()) {
-        if (IsDotEntryLike(e)) {
+        if (IsDotEntry(e)) {
           currentDirCluster_ = d.cluster;
           currentDirSector_ = entrySector;
           return true;
         }
-        if (IsDotDotLike(e)) return true;
+        if (IsDotDotEntry(e)) return true;
         uint32_t cluster = d.cluster;
         if (d.IsDeleted() && d.clusterHigh == 0 && candidate != kNone) cluster = SearchDirectoryHighWord(candidate, d.clusterLow);
         if (cluster == 0 || cluster == dirCluster) return true;

@@ -10,6 +10,7 @@
 
 #include "fs/fat/fat_dir_sectors.h"
 #include "engines/deep/deep_recovery.h"
+#include "fs/fat/fat_boot.h"
 #include "platform/byte_view.h"
 #include "platform/error_codes.h"
 
@@ -120,10 +121,6 @@ class BlockReader {
   bool finished_ = false;
 };
 
-bool LooksLikeBootSector(const uint8_t* s, int32_t sectorBytes) {
-  return sectorBytes >= 512 && s[510] == 0x55 && s[511] == 0xAA && (s[0] == 0xEB || s[0] == 0xE9);
-}
-
 }  // namespace
 
 // One block: sector by sector, a step of one unless the carving engine took
@@ -141,7 +138,7 @@ int CProfessionalRecovery::DispatchBlock(const uint8_t* data, uint32_t sectors, 
     uint64_t absolute = firstAbsolute + index;
     uint64_t step = 1;
     ByteView view(s, sb);
-    if (LooksLikeBootSector(s, sectorBytes_)) {
+    if (LooksLikeBootSector(view)) {
       fat_.OnBootSector(s, absolute);
       ntfs_.OnBootSector(s, absolute);
     }

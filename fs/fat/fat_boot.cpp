@@ -8,7 +8,50 @@ namespace {
 
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
+bool HasBootSignature(ByteView b) { return b.u8(0x1FE) == 0x55 && b.u8(0x1FF) == 0xAA; }
+
 }  // namespace
+
+bool IsFat1216Bpb(ByteView b) {
+  return b.u8(0x10) != 0 && (b.le16(0x13) != 0 || b.le32(0x20) != 0) && IsPowerOfTwo(b.u8(0x0D)) &&
+         b.le16(0x16) >= 1 && HasBootSignature(b);
+}
+
+bool IsFat32Bpb(ByteView b) {
+  return b.Matches(0x52, "FAT32   ") && b.u8(0x10) != 0 && b.le32(0x20) != 0 && IsPowerOfTwo(b.u8(0x0D)) &&
+         b.le32(0x24) != 0 && HasBootSignature(b);
+}
+
+bool IsBitLockerBootSector(ByteView b) {
+  if (b.Matches(3, "-FVE-FS-")) return true;
+  if (!b.Has(0x1E0, 30)) return false;
+  for (size_t i = 0; i < 8; ++i) {
+    if (b.u8(0x1E0 + i) != 0x78) return false;
+  }
+  for (size_t i = 8; i < 27; ++i) {
+    if (b.u8(0x1E0 + i) != 0xFF) return false;
+  }
+  return b.u8(0x1FB) == 0x00 && b.u8(0x1FC) == 0x1F && b.u8(0x1FD) == 0x2C;
+}
+
+bool IsFatBootSector(ByteView b) {
+  if (!b.Has(0, 512) || IsBitLockerBootSector(b)) return false;
+  uint32_t sectorsPerFat = b.le16(0x16) != 0 ? b.le16(0x16) : b.le32(0x24);
+  uint32_t totalSectors = b.le32(0x20) != 0 ? b.le32(0x20) : b.le16(0x13);
+  uint32_t bytesPerSector = b.le16(0x0B);
+  uint32_t sectorsPerCluster = b.u8(0x0D);
+  if (bytesPerSector == 0 || sectorsPerCluster == 0 || bytesPerSector % 512 != 0) return false;
+  uint32_t rootDirSectors = (uint32_t(b.le16(0x11)) * 32) / bytesPerSector;
+  // Unsigned on purpose: a negative difference wraps to a huge count and is refused below.
+  uint32_t clusters =
+      (totalSectors - rootDirSectors - uint32_t(b.u8(0x10)) * sectorsPerFat - b.le16(0x0E)) / sectorsPerCluster;
+  if (clusters >= 0x0FFFFFF0u) return false;
+  return IsFat1216Bpb(b) || IsFat32Bpb(b);
+}
+
+bool LooksLikeBootSector(ByteView s) {
+  return s.Has(0, 512) && HasBootSignature(s) && (s.u8(0) == 0xEB || s.u8(0) == 0xE9);
+}
 
 int ParseFatBoot(ByteView boot, FatGeometry& out) {
   FatGeometry g;

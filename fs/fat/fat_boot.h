@@ -38,6 +38,24 @@ struct FatGeometry {
   bool IsValidCluster(uint64_t c) const { return c >= 2 && c < uint64_t(clusterCount) + 2; }
 };
 
+// Two tests on purpose, because their callers can afford different errors:
+// - IsFatBootSector is strict: it names the file system of a volume (the
+//   probe, a deep scan's geometry), so a wrong yes would send a scan through
+//   garbage. The BPB must describe a FAT12/16 or FAT32 volume whose cluster
+//   count fits, and the sector must end in 55 AA.
+// - LooksLikeBootSector is loose: a jump instruction and 55 AA, whatever the
+//   OEM name or BPB say, as any FAT, exFAT or NTFS boot sector (or a damaged
+//   one) has. It is the cheap gate in front of the deep members' own parsers
+//   and the boundary of carving: a carved file never runs across one.
+bool IsFatBootSector(ByteView bootSector);
+bool LooksLikeBootSector(ByteView sector);
+// A BitLocker-encrypted volume: "-FVE-FS-", or the BitLocker To Go sector
+// that shows a FAT32 BPB to old readers. IsFatBootSector refuses it.
+bool IsBitLockerBootSector(ByteView bootSector);
+// The BPB tests inside IsFatBootSector: a FAT12/16 one and a FAT32 one.
+bool IsFat1216Bpb(ByteView bootSector);
+bool IsFat32Bpb(ByteView bootSector);
+
 // Fills geometry from a FAT boot sector. The type follows the cluster count
 // (fewer than 4,085 clusters: FAT12; fewer than 65,525: FAT16) unless the BPB
 // is a FAT32 one (16-bit FAT size 0), which is how mkfs and Windows tell them

@@ -129,6 +129,40 @@ bool IsPlausibleEntry(ByteView e, ByteView next, bool isFat32) {
   return d.attributes == kFatAttrVolume || (d.attributes & (kFatAttrDirectory | kFatAttrArchive)) != 0;
 }
 
+bool IsWellFormedEntry(ByteView e) {
+  if (!e.Has(0, kFatEntryBytes)) return false;
+  uint8_t first = e.u8(0);
+  uint8_t attributes = e.u8(11);
+  if (attributes == kFatAttrLongName) {
+    uint8_t order = first & 0x3F;
+    bool sequence = first == kFatDeletedMark || ((first & ~0x40) == order && order >= 1 && order <= 20);
+    return sequence && e.u8(12) == 0 && e.le16(26) == 0;
+  }
+  if (attributes & 0xC0) return false;
+  // Case flags, creation hundredths and the modified time and date are
+  // checked too: runs of one repeated byte would otherwise pass as entries.
+  if (e.u8(12) & ~0x18) return false;
+  if (e.u8(13) > 199) return false;
+  uint16_t time = e.le16(22), date = e.le16(24);
+  if ((time & 0x1F) > 29 || ((time >> 5) & 0x3F) > 59 || (time >> 11) > 23) return false;
+  if (date != 0) {
+    uint16_t month = (date >> 5) & 0x0F, day = date & 0x1F;
+    if (month < 1 || month > 12 || day < 1) return false;
+  }
+  if (first == '.') {
+    bool dot = e.Matches(0, ".          ");
+    bool dotDot = e.Matches(0, "..         ");
+    return (dot || dotDot) && (attributes & kFatAttrDirectory);
+  }
+  if (first == ' ') return false;
+  for (size_t i = (first == kFatDeletedMark || first == 0x05) ? 1 : 0; i < 11; ++i) {
+    // Beyond what IsPlausibleEntry refuses: the characters that short names
+    // may not hold but that a scan lets through for old writers.
+    if (IsForbiddenShortNameByte(e.u8(i)) || std::strchr("+,;=[]", e.u8(i)) != nullptr) return false;
+  }
+  return true;
+}
+
 uint8_t ShortNameChecksum(ByteView e) {
   uint8_t sum = 0;
   for (size_t i = 0; i < 11; ++i) sum = uint8_t(((sum & 1) << 7) + (sum >> 1) + e.u8(i));

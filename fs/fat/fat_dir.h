@@ -53,6 +53,13 @@ bool StartsLikeDirectory(ByteView cluster);
 // follows. Live entries need sane dates; files without the archive bit and
 // folders with the read-only bit are refused.
 bool IsPlausibleEntry(ByteView entry, ByteView next, bool isFat32);
+// The looser test: an entry a FAT directory could hold, in use, deleted or a
+// long-name part, of any age. Both exist because a wrong yes costs different
+// things: a scan that trusts an entry lists a file (so IsPlausibleEntry wants
+// sane dates and attributes), while carving only needs to know that a sector
+// of entries is metadata and not the next piece of a file, so it asks this
+// one: 8.3 name bytes, sane time fields and flags, "." and ".." as folders.
+bool IsWellFormedEntry(ByteView entry);
 
 // DOS date and time (and the creation hundredths, 0..199) as a FILETIME;
 // nullopt when a field is out of range. No time-zone shift.

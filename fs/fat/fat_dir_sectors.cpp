@@ -93,4 +93,14 @@ bool IsDirectoryContinuationSector(ByteView sector) {
   return true;
 }
 
+bool LooksLikeDirectorySector(ByteView s) {
+  if (s.size() < kFatEntryBytes || s.u8(0) == 0) return false;
+  for (size_t at = 0; at + kFatEntryBytes <= s.size(); at += kFatEntryBytes) {
+    ByteView entry = s.Sub(at, kFatEntryBytes);
+    if (entry.u8(0) == 0) return true;
+    if (!IsWellFormedEntry(entry)) return false;
+  }
+  return true;
+}
+
 }  // namespace kestrel

@@ -15,4 +15,9 @@ bool IsDirectoryStartSector(ByteView sector);
 // entry that ends them. A sector beginning with an end mark is refused.
 bool IsDirectoryContinuationSector(ByteView sector);
 
+// The carving boundary: the first entry is in use or deleted and every entry
+// up to an end mark is IsWellFormedEntry. Looser than the two above (see
+// IsWellFormedEntry for why both exist).
+bool LooksLikeDirectorySector(ByteView sector);
+
 }  // namespace kestrel

@@ -13,6 +13,21 @@ bool Refuse(std::string* why, const char* reason) {
 
 }  // namespace
 
+bool IsNtfsBootSector(ByteView b) {
+  if (!b.Has(0, 512)) return false;
+  if (!b.Matches(3, "NTFS    ")) return false;
+  if (b.le16(0x0B) % 512 != 0) return false;
+  if (b.le16(0x0E) != 0) return false;
+  if (!IsPowerOfTwo(b.u8(0x0D))) return false;
+  if (b.le64(0x28) == 0) return false;
+  for (size_t offset = 0x10; offset <= 0x14; ++offset) {
+    if (b.u8(offset) != 0) return false;
+  }
+  if (b.u8(0x16) != 0 || b.u8(0x17) != 0) return false;
+  if (b.le32(0x20) != 0) return false;
+  return b.u8(0x1FE) == 0x55 && b.u8(0x1FF) == 0xAA;
+}
+
 uint32_t NtfsRecordSizeField(int8_t value, uint32_t clusterBytes) {
   if (value < 0) {
     int shift = -int(value);

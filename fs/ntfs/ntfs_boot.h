@@ -23,6 +23,10 @@ struct NtfsGeometry {
   uint64_t MftByteOffset() const { return mftCluster * clusterBytes; }
 };
 
+// The probe's test: the "NTFS    " OEM name, a BPB whose FAT fields are zero
+// as NTFS leaves them, a power-of-two cluster and 55 AA at the end.
+bool IsNtfsBootSector(ByteView bootSector);
+
 // Decodes the clusters-per-record style bytes at 0x40 and 0x44: a positive
 // value counts clusters, a negative one n means 2^-n bytes. 0 when the value
 // gives no usable size.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "platform/byte_view.h"
@@ -119,6 +120,24 @@ TEST(FatDetection, BitLockerIsNeverFat) {
   pattern[0x1FD] = 0x2C;
   EXPECT_TRUE(IsBitLockerBootSector(ByteView(pattern)));
   EXPECT_FALSE(IsFatBootSector(ByteView(pattern)));
+}
+
+TEST(FatDetection, ADamagedBootSectorIsNoVolumeButStillABootSector) {
+  // The strict test names volumes; the loose one marks any boot sector with a
+  // jump and 55 AA, whatever its BPB or OEM name ("mkfs.fat" included).
+  auto b = Fat16BootSector();
+  b[0] = 0xEB, b[1] = 0x3C, b[2] = 0x90;
+  std::memcpy(&b[3], "mkfs.fat", 8);
+  EXPECT_TRUE(IsFatBootSector(ByteView(b)));
+  EXPECT_TRUE(LooksLikeBootSector(ByteView(b)));
+  b[0x0D] = 0;  // no cluster size
+  EXPECT_FALSE(IsFatBootSector(ByteView(b)));
+  EXPECT_TRUE(LooksLikeBootSector(ByteView(b)));
+  b[0x1FF] = 0;  // no signature
+  EXPECT_FALSE(LooksLikeBootSector(ByteView(b)));
+  auto noJump = Fat16BootSector();
+  EXPECT_FALSE(LooksLikeBootSector(ByteView(noJump)));
+  EXPECT_FALSE(LooksLikeBootSector(ByteView(b.data(), 511)));
 }
 
 TEST(ExtDetection, FirstDataBlockMustMatchBlockSize) {
