@@ -3,6 +3,7 @@
 // finish, the saved state) and the merged, de-duplicated search.
 #include "engines/deep/deep_recovery.h"
 
+#include <initializer_list>
 #include <algorithm>
 #include <map>
 
@@ -17,6 +18,14 @@ namespace kestrel {
 namespace {
 
 int SaveIndexOf(ScanLog* log) { return log ? log->SaveIndex() : kSuccess; }
+
+// The members open the same source; the first that cannot is the answer.
+int FirstError(std::initializer_list<int> errors) {
+  for (int error : errors) {
+    if (error != kSuccess) return error;
+  }
+  return kSuccess;
+}
 
 }  // namespace
 
@@ -44,10 +53,10 @@ int CProfessionalRecovery::OpenImage(const std::filesystem::path& image, uint16_
   // A finished scan is recorded with an empty current range: nothing to resume.
   resume_ = savedFound_ && saved_.resume.rangeLength != 0;
   int fatError = fat_.OpenImage(image, letter);
-  exfat_.OpenImage(image, letter);
+  int exfatError = exfat_.OpenImage(image, letter);
   int ntfsError = ntfs_.OpenImage(image, letter);
   fast_ = CreateEngineForImage(image, letter, false);
-  return fatError != kSuccess ? fatError : ntfsError;
+  return FirstError({fatError, exfatError, ntfsError});
 }
 
 int CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSector, uint64_t sectorCount,
@@ -71,10 +80,10 @@ int CProfessionalRecovery::OpenPartition(int32_t driveNumber, uint64_t firstSect
       ScanHistory::Process().FindSavedPartitionScan(driveNumber, firstSector, sectorCount, freeBytes_, saved_) == 1;
   resume_ = savedFound_ && saved_.resume.rangeLength != 0;
   int fatError = fat_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
-  exfat_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
+  int exfatError = exfat_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
   int ntfsError = ntfs_.OpenPartition(driveNumber, firstSector, sectorCount, letter);
   fast_ = CreateEngineForPartition(driveNumber, firstSector, sectorCount, letter, false);
-  return fatError != kSuccess ? fatError : ntfsError;
+  return FirstError({fatError, exfatError, ntfsError});
 }
 
 void CProfessionalRecovery::DiscardSavedScan() {
@@ -249,11 +258,8 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   // Every member finishes and saves even when one fails; the first failure is
   // the scan's result, so a scan whose stores could not be written is never
   // reported as complete.
-  int finishError = fat_.FinishScan();
-  for (int error : {ntfs_.FinishScan(), exfat_.FinishScan(), SaveIndexOf(fat_.log()), SaveIndexOf(ntfs_.log()),
-                    SaveIndexOf(carver_.log())}) {
-    if (finishError == kSuccess) finishError = error;
-  }
+  int finishError = FirstError({fat_.FinishScan(), ntfs_.FinishScan(), exfat_.FinishScan(), SaveIndexOf(fat_.log()),
+                                SaveIndexOf(ntfs_.log()), SaveIndexOf(carver_.log())});
   if (answer == kSuccess && finishError != kSuccess) {
     // The history keeps naming the last point taken during the pass, so a
     // later run resumes from there and finishes again.
