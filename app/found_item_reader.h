@@ -49,6 +49,7 @@ class FoundItemReader {
 
   // Bytes the stream buffers at most before the worker waits for a read.
   static constexpr size_t kBufferLimit = size_t(4) << 20;
+  static constexpr size_t kPieceBytes = size_t(256) << 10;
 
  private:
   friend class ItemStreamGate;

@@ -27,6 +27,7 @@ namespace {
 // Nothing on the mount ever changes, so the kernel may keep names and
 // attributes for as long as it likes.
 constexpr double kCacheSeconds = 86400.0;
+constexpr unsigned kLargestRead = 1u << 20;
 
 struct MountState {
   IFileRecoveryParse* engine = nullptr;
@@ -177,8 +178,16 @@ void OnWrite(fuse_req_t request, fuse_ino_t, const char*, size_t, off_t, fuse_fi
   fuse_reply_err(request, EROFS);
 }
 
+// Larger reads and read-ahead: each read wakes the stream once, so fewer,
+// bigger requests move a large file faster.
+void OnInit(void*, fuse_conn_info* connection) {
+  connection->max_readahead = kLargestRead;
+  connection->max_write = kLargestRead;  // libfuse sizes the kernel's request pages from it
+}
+
 fuse_lowlevel_ops Operations() {
   fuse_lowlevel_ops ops{};
+  ops.init = OnInit;
   ops.lookup = OnLookup;
   ops.getattr = OnGetAttributes;
   ops.readdir = OnReadFolder;
