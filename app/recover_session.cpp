@@ -33,12 +33,17 @@ int OnItemProgress(void* user, int32_t percent, int32_t scale, int32_t errorCode
 }  // namespace
 
 int SelectForRecovery(IFileRecoveryParse& engine, const TypeFilter& filter, bool withPaths,
-                      std::vector<FoundItem>& out) {
-  if (filter.all) {
+                      std::vector<FoundItem>& out, uint64_t* skipped) {
+  if (skipped) *skipped = 0;
+  // Categories are decided from the folder tree, the same walk a scan
+  // summary counts, so a category word takes exactly what the summary showed.
+  if (filter.all || !filter.categories.empty()) {
     std::vector<FoundItem> found;
     int error = CollectFound(engine, found);
     for (auto& item : found) {
-      if (!item.record.IsDirectory()) out.push_back(item);
+      if (item.record.IsDirectory()) continue;
+      if (filter.Takes(item.record.Name())) out.push_back(item);
+      else if (skipped) ++*skipped;
     }
     return error;
   }
@@ -68,7 +73,8 @@ int ItemOutcome(bool reportedFinished, int reportedError, int returned) {
 }
 
 RecoveryTally RecoverItems(IFileRecoveryParse& engine, const std::vector<FoundItem>& items,
-                           const std::filesystem::path& root, bool keepPaths, const RecoverHooks& hooks) {
+                           const std::filesystem::path& root, bool keepPaths, const RecoverHooks& hooks,
+                           RecoveryReport* recoveryReport) {
   ItemReport report;
   report.hooks = &hooks;
   engine.SetCallbacks(nullptr, OnItemProgress, &report, 100);
@@ -88,26 +94,17 @@ RecoveryTally RecoverItems(IFileRecoveryParse& engine, const std::vector<FoundIt
       break;
     }
     int outcome = ItemOutcome(report.finished, report.error, returned);
-    if (outcome == kSuccess) {
+    RecoveredFile file = SettleRecoveredFile(item.record, destination, outcome);
+    if (file.succeeded()) {
       ++tally.recovered;
     } else {
       ++tally.failed;
     }
-    if (hooks.itemDone) hooks.itemDone(item, destination, outcome);
+    if (hooks.itemDone) hooks.itemDone(item, file);
+    if (recoveryReport) recoveryReport->Add({item.record, item.folder, file, NowIsoText()});
   }
   engine.SetCallbacks(nullptr, nullptr, nullptr, 100);
   return tally;
-}
-
-std::string FailureText(int error, const FoundFileRecord& record, const std::filesystem::path& written) {
-  std::string text = ErrorText(error) + " (" + std::to_string(error) + ")";
-  if (error == kErrHandleEof) {
-    std::error_code ec;
-    auto size = std::filesystem::file_size(written, ec);
-    text = "incomplete: only " + std::to_string(ec ? 0 : size) + " of " + std::to_string(record.size) +
-           " bytes could be recovered; the rest was overwritten or its record is damaged (" + text + ")";
-  }
-  return text;
 }
 
 }  // namespace kestrel

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "app/found_items.h"
+#include "app/recovered_file_outcome.h"
+#include "app/recovery_report.h"
 #include "app/type_filter.h"
 #include "engines/file_recovery_parse.h"
 
@@ -20,7 +22,7 @@ namespace kestrel {
 // (the tree walk always does). 0 or the engine's error; a search that could
 // not read its log is kErrReadFault.
 int SelectForRecovery(IFileRecoveryParse& engine, const TypeFilter& filter, bool withPaths,
-                      std::vector<FoundItem>& out);
+                      std::vector<FoundItem>& out, uint64_t* skipped = nullptr);
 
 // Creates the destination folder and its parents. 0, or the Win32-numbered
 // error that kept it from being a folder.
@@ -34,28 +36,29 @@ struct RecoverHooks {
   // Percent (0..100) of the current item written; false stops the recovery
   // (the item being written is left unfinished and not counted).
   std::function<bool(int32_t percent)> itemProgress;
-  // After each item: outcome 0 when it was recovered, else the Win32-numbered reason.
-  std::function<void(const FoundItem& item, const std::filesystem::path& destination, int outcome)> itemDone;
+  // After each item, with what became of it: checked, marked when damaged
+  // or partial, hashed.
+  std::function<void(const FoundItem& item, const RecoveredFile& file)> itemDone;
 };
 
 struct RecoveryTally {
   uint64_t recovered = 0;
-  uint64_t failed = 0;
+  uint64_t failed = 0;  // damaged, partial and failed together
   bool stopped = false;  // itemProgress asked to stop
 };
 
 // Writes each item below root: root/<category>/<name>, or with keepPaths
 // root/<folder path>/<name>, never over an existing file.
+// Each file is settled after its engine wrote it (SettleRecoveredFile): it
+// counts as recovered only when whole and not found damaged. report, when
+// given, receives every file.
 RecoveryTally RecoverItems(IFileRecoveryParse& engine, const std::vector<FoundItem>& items,
-                           const std::filesystem::path& root, bool keepPaths, const RecoverHooks& hooks);
+                           const std::filesystem::path& root, bool keepPaths, const RecoverHooks& hooks,
+                           RecoveryReport* report = nullptr);
 
 // What one RecoverItem came to. The item's own final report (its call at 100 %)
 // decides; an error returned without being reported still fails the item, and
 // so does a success that was never reported as finished.
 int ItemOutcome(bool reportedFinished, int reportedError, int returned);
-
-// The reason an item failed, for the user: the error's text and number; for
-// a file cut short (kErrHandleEof), how many of its bytes reached written.
-std::string FailureText(int error, const FoundFileRecord& record, const std::filesystem::path& written);
 
 }  // namespace kestrel

@@ -61,4 +61,16 @@ void ClassifyProbe(ScanSource& source) {
   source.kind = source.probeError == kSuccess ? ClassifyVolume(ByteView(source.probe)) : FileSystemKind::kUnrecognised;
 }
 
+std::string SourceProblemText(const std::filesystem::path& path, int code) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  if (S_ISDIR(st.st_mode)) return "is a folder, not a disk, a partition or an image file";
+  if (code != kErrHandleEof || !S_ISREG(st.st_mode)) return {};
+  if (st.st_size == 0) return "is empty";
+  if (uint64_t(st.st_size) < kProbeBytes) {
+    return "is too small to hold a file system (" + std::to_string(st.st_size) + " bytes)";
+  }
+  return {};
+}
+
 }  // namespace kestrel

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "engines/scan_source.h"
 
@@ -15,6 +16,12 @@ namespace kestrel {
 // why, so a front end can report it at the point where the volume is needed.
 // A partition's file system is flushed to the disk before the probe is read.
 int ResolveSource(const std::filesystem::path& path, ScanSource& out);
+
+// The problem with a source that could not be scanned, in plain words, when
+// the error code alone would mislead: "is a folder, ...", "is empty", "is too
+// small to hold a file system (N bytes)". Empty when there is nothing plainer
+// to say than the code's own text.
+std::string SourceProblemText(const std::filesystem::path& path, int code);
 
 // Measures and probes source.partition on its disk (a system disk or an
 // image registered as one): sectorBytes, length, probe, probeError, boot.

@@ -189,7 +189,13 @@ std::string DurationText(int64_t seconds) {
   return text;
 }
 
-std::string TimeText(uint64_t filetime) {
+namespace {
+
+struct CivilTime {
+  long long year, month, day, hour, minute, second;
+};
+
+CivilTime ToCivil(uint64_t filetime) {
   // Days since 1601-01-01 to civil date (proleptic Gregorian), without going
   // through time_t, so every stored value (even a garbage one) gives a text.
   const uint64_t totalSeconds = filetime / 10'000'000;
@@ -204,12 +210,32 @@ std::string TimeText(uint64_t filetime) {
   const int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  return {year, month, day, secondsOfDay / 3600, secondsOfDay % 3600 / 60, secondsOfDay % 60};
+}
+
+}  // namespace
+
+std::string TimeText(uint64_t filetime) {
+  CivilTime t = ToCivil(filetime);
   char text[80];
-  std::snprintf(text, sizeof text, "%lld-%lld-%lld %02lld:%02lld:%02lld", static_cast<long long>(year),
-                static_cast<long long>(month), static_cast<long long>(day),
-                static_cast<long long>(secondsOfDay / 3600), static_cast<long long>(secondsOfDay % 3600 / 60),
-                static_cast<long long>(secondsOfDay % 60));
+  std::snprintf(text, sizeof text, "%lld-%lld-%lld %02lld:%02lld:%02lld", t.year, t.month, t.day, t.hour, t.minute,
+                t.second);
   return text;
+}
+
+std::string IsoTimeText(uint64_t filetime) {
+  if (filetime == 0) return {};
+  CivilTime t = ToCivil(filetime);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return text;
+}
+
+std::string_view EngineKindWord(uint32_t engineKind) {
+  static constexpr std::string_view kWords[] = {"fast NTFS", "fast FAT",   "deep NTFS", "deep FAT",
+                                                "carving",   "fast exFAT", "deep exFAT"};
+  return engineKind < std::size(kWords) ? kWords[engineKind] : std::string_view("unknown");
 }
 
 }  // namespace kestrel

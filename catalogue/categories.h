@@ -76,4 +76,12 @@ std::string DurationText(int64_t seconds);
 // "2014-3-7 09:05:00".
 std::string TimeText(uint64_t filetime);
 
+// The same instant in ISO 8601 with a zone, "2014-03-07T09:05:00Z"; "" for 0
+// (no time recorded), so JSON writers can give null.
+std::string IsoTimeText(uint64_t filetime);
+
+// An EngineKind in words: "fast NTFS", "fast FAT", "deep NTFS", "deep FAT",
+// "carving", "fast exFAT", "deep exFAT"; "unknown" otherwise.
+std::string_view EngineKindWord(uint32_t engineKind);
+
 }  // namespace kestrel

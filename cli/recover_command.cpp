@@ -1,39 +1,56 @@
 #include <cstdio>
 #include <string>
 
+#include "app/jobs/recover_job.h"
 #include "app/recover_session.h"
+#include "app/recovery_report.h"
 #include "app/same_device.h"
 #include "app/type_filter.h"
 #include "cli/commands.h"
 #include "cli/deep_scan.h"
+#include "cli/interrupt.h"
 #include "cli/messages.h"
-#include "cli/progress_line.h"
 #include "cli/scan_session.h"
 #include "cli/selection_arguments.h"
+#include "cli/terminal_view.h"
 
 namespace kestrel::cli {
 
 namespace {
 
-// "Recovering i/N: name P%" while each item is written, and a line on stderr
-// for each item that failed.
-RecoverHooks TerminalHooks(ProgressLine& line, std::string& label) {
-  RecoverHooks hooks;
-  hooks.itemStarting = [&label](size_t index, size_t total, const FoundItem& item, const std::filesystem::path&) {
-    label = "Recovering " + std::to_string(index) + "/" + std::to_string(total) + ": " +
-            std::string(item.record.Name());
-  };
-  hooks.itemProgress = [&line, &label](int32_t percent) {
-    line.Show(label + " " + std::to_string(percent) + "%");
-    return true;
-  };
-  hooks.itemDone = [&line](const FoundItem& item, const std::filesystem::path& destination, int outcome) {
-    line.Clear();
-    if (outcome == 0) return;
-    std::fprintf(stderr, "failed: %s: %s\n", destination.c_str(),
-                 FailureText(outcome, item.record, destination).c_str());
-  };
-  return hooks;
+// The job's rows for failed items, as the lines the command always printed:
+// "failed: <path>: <reason>".
+void PrintFailedRow(const std::string& row) {
+  size_t first = row.find('\t');
+  size_t last = row.rfind('\t');
+  if (first == std::string::npos || last == first || row.compare(0, first, "failed") != 0) return;
+  std::fprintf(stderr, "failed: %s: %s\n", row.substr(first + 1, last - first - 1).c_str(), row.c_str() + last + 1);
+}
+
+RecoveryReportSource ReportSource(const ScanArguments& arguments, const std::vector<ScanTarget>& targets) {
+  RecoveryReportSource source;
+  source.path = arguments.source;
+  for (const ScanTarget& target : targets) source.size += target.source.length;
+  source.kind = targets.empty() || targets.front().source.isImage ? "image" : "device";
+  source.scan = arguments.deep ? "deep" : "fast";
+  return source;
+}
+
+// Writes the files of one volume through the recovery job; Ctrl-C stops it
+// after the file being written.
+RecoveryTally RecoverOnTerminal(IFileRecoveryParse& engine, std::vector<FoundItem> items,
+                                const std::filesystem::path& root, bool keepPaths, RecoveryReport& report) {
+  TerminalView view({"percent", "recovered", "current"});
+  view.onRow = PrintFailedRow;
+  RecoverJob job(view, LanguageTable::Instance(), engine, std::move(items), root, keepPaths);
+  job.report = &report;
+  InterruptGuard interrupt;
+  job.Start();
+  while (!job.WaitFor(std::chrono::milliseconds(50))) {
+    if (InterruptGuard::raised()) job.Cancel();
+  }
+  job.Wait();
+  return job.tally();
 }
 
 }  // namespace
@@ -45,32 +62,41 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
     SelectionArguments selection;
     std::string destination;
     std::string types;
+    std::string report;
     bool keepPaths = false;
     bool allowSameDevice = false;
   };
   auto options = std::make_shared<Options>();
   AddScanArguments(*command, options->scan);
   command->add_option("DEST", options->destination, "Folder that receives the recovered files")->required();
-  command->add_option("--types", options->types,
-                      "Extensions (jpg,png,...) or photo, audio, video, all; default photo, audio and video");
+  auto* typesOption = command->add_option(
+      "--types", options->types,
+      "Extensions (jpg,png,...) or photo, audio, video, document, archive, others, all; default photo, audio "
+      "and video");
+  command->add_option("--report", options->report,
+                      "Write the recovery report here instead of DEST/recovery-report.json");
   command->add_flag("--keep-paths", options->keepPaths,
                     "Write DEST/<folder path>/<name> instead of DEST/<category>/<name>");
   command->add_flag("--allow-same-device", options->allowSameDevice,
                     "Allow DEST on the disk being recovered from (may overwrite what is recovered)");
   AddSelectionArguments(*command, options->selection);
-  command->callback([options, &exitCode] {
+  command->callback([options, typesOption, &exitCode] {
     Selection selection;
     if (!ResolveSelection(options->selection, selection)) {
       exitCode = kExitUsage;
       return;
     }
     TypeFilter filter;
+    std::string unknown;
+    bool emptyTypes = typesOption->count() > 0 && options->types.empty();
     // A selection without --types takes files of every type, as `scan --list`
     // with the same selection shows them.
-    if (!selection.empty() && options->types.empty()) {
+    if (!selection.empty() && typesOption->count() == 0) {
       filter.all = true;
-    } else if (!ParseTypeFilter(options->types, filter)) {
-      std::fprintf(stderr, "kestrel-cli: --types: give extensions (jpg,png), photo, audio, video or all\n");
+    } else if (emptyTypes || !ParseTypeFilter(options->types, filter, &unknown)) {
+      std::string problem = unknown.empty() ? "no type given" : "unknown word \"" + unknown + "\"";
+      std::fprintf(stderr, "kestrel-cli: --types: %s; known words: %s, or extensions such as jpg,pdf\n",
+                   problem.c_str(), std::string(kTypeFilterWords).c_str());
       exitCode = kExitUsage;
       return;
     }
@@ -98,9 +124,14 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       exitCode = kExitUsage;
       return;
     }
+    std::filesystem::path reportPath =
+        options->report.empty() ? destination / kRecoveryReportName : std::filesystem::path(options->report);
+    RecoveryReport report(ReportSource(options->scan, targets), destination);
     RecoveryTally total;
+    uint64_t otherTypes = 0;
     size_t scanned = 0;
     int lastFailure = kExitOk;
+    bool interrupted = false;
     for (const ScanTarget& target : targets) {
       std::filesystem::path root = destination;
       if (perPartition) {
@@ -121,32 +152,50 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       }
       std::vector<FoundItem> matches;
       if (code == kExitOk) {
-        if (int error = SelectForRecovery(*engine, filter, options->keepPaths || !selection.empty(), matches);
-            error != 0) {
+        uint64_t skipped = 0;
+        // Paths are always looked up: the report names where each file was.
+        if (int error = SelectForRecovery(*engine, filter, true, matches, &skipped); error != 0) {
           PrintSourceError(options->scan.source, error);
           code = kExitUsage;
         } else if (!selection.empty()) {
           matches = SelectFound(*engine, matches, selection);
         }
+        otherTypes += skipped;
       }
       if (code != kExitOk) {
         lastFailure = code;
         continue;
       }
       ++scanned;
-      ProgressLine line;
-      std::string label;
-      RecoveryTally tally = RecoverItems(*engine, matches, root, options->keepPaths, TerminalHooks(line, label));
-      line.Clear();
+      RecoveryTally tally = RecoverOnTerminal(*engine, std::move(matches), root, options->keepPaths, report);
       total.recovered += tally.recovered;
       total.failed += tally.failed;
+      if (tally.stopped) {
+        interrupted = true;
+        break;
+      }
     }
     if (scanned == 0) {
       exitCode = lastFailure;
       return;
     }
+    if (int error = report.Write(reportPath); error != 0) {
+      std::fprintf(stderr, "kestrel-cli: %s: the recovery report could not be written: %s (%d)\n",
+                   reportPath.c_str(), ErrorText(error).c_str(), error);
+    }
+    if (interrupted) {
+      std::fprintf(stderr, "kestrel-cli: recovery interrupted; the files written so far are in %s\n",
+                   destination.c_str());
+    } else if (otherTypes > 0 && filter.IsDefault()) {
+      std::printf("%llu other file(s) found are not photos, audio or video; give --types all to recover them\n",
+                  static_cast<unsigned long long>(otherTypes));
+    }
     std::printf("recovered %llu, failed %llu\n", static_cast<unsigned long long>(total.recovered),
                 static_cast<unsigned long long>(total.failed));
+    if (interrupted) {
+      exitCode = kExitInterrupted;
+      return;
+    }
     exitCode = total.failed == 0 && scanned == targets.size() ? kExitOk : kExitPartial;
   });
 }

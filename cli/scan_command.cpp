@@ -40,8 +40,26 @@ std::string StorageText(IFileRecoveryParse& engine, const FoundFileRecord& recor
 }
 
 
+nlohmann::ordered_json IsoTimeOrNull(uint64_t filetime) {
+  std::string text = IsoTimeText(filetime);
+  return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
+}
+
+// The absolute sector where a file's data starts, where the record tells it:
+// the first cluster of a FAT or exFAT file, the hit of a carved one; null
+// for NTFS records, whose data runs only the engine reads.
+nlohmann::ordered_json FirstSectorOrNull(const FoundFileRecord& r, int32_t sectorBytes) {
+  auto kind = EngineKind(r.engineKind);
+  if (kind == EngineKind::kCarving) return r.entrySector;
+  bool clustered = kind == EngineKind::kFastFat || kind == EngineKind::kDeepFat || kind == EngineKind::kFastExfat ||
+                   kind == EngineKind::kDeepExfat;
+  if (!clustered || r.IsDirectory() || r.itemKey < 2 || r.clusterBytes <= 0 || sectorBytes <= 0) return nullptr;
+  return r.partitionStart + r.dataStart + uint64_t(r.itemKey - 2) * uint64_t(r.clusterBytes / sectorBytes);
+}
+
 // The summary (and with list, the records) of one scanned volume as JSON.
-nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vector<FoundItem>& found, bool list) {
+nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vector<FoundItem>& found, bool list,
+                                    const ScanTarget& target) {
   ScanSummary summary = SummariseFound(found);
   nlohmann::ordered_json doc;
   doc["files"] = summary.files;
@@ -71,7 +89,19 @@ nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vecto
                               {"contentValid", r.contentValid},
                               {"engineKind", r.engineKind},
                               {"isDirectory", r.isDirectory},
-                              {"storage", StorageText(engine, r)}});
+                              {"storage", StorageText(engine, r)},
+                              {"folder", r.IsDirectory()},
+                              {"times",
+                               {{"modified", IsoTimeOrNull(r.modified)},
+                                {"created", IsoTimeOrNull(r.created)},
+                                {"accessed", IsoTimeOrNull(r.accessed)}}},
+                              {"category", r.IsDirectory() ? nlohmann::ordered_json(nullptr)
+                                                           : nlohmann::ordered_json(FileCategory(r.Name()))},
+                              {"extension", ExtensionOf(r.Name())},
+                              {"engine", EngineKindWord(r.engineKind)},
+                              {"contentCheck", r.contentValid ? "passed" : "failed"},
+                              {"firstSector", FirstSectorOrNull(r, target.source.sectorBytes)}});
+    if (target.partitionNumber > 0) doc["records"].back()["partition"] = target.partitionNumber;
   }
   return doc;
 }
@@ -153,7 +183,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
       ++scanned;
       if (!selection.empty()) found = SelectFound(*engine, found, selection);
       if (options->json) {
-        nlohmann::ordered_json doc = ScanDocument(*engine, found, options->list);
+        nlohmann::ordered_json doc = ScanDocument(*engine, found, options->list, target);
         if (!headings) {
           nlohmann::ordered_json whole;
           whole["source"] = options->scan.source;
@@ -169,6 +199,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
       } else {
         PrintScanText(*engine, found, options->list);
       }
+      if (!options->scan.deep && SummariseFound(found).files == 0) PrintDeepScanHint();
     }
     if (headings && options->json) {
       nlohmann::ordered_json whole;

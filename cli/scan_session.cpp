@@ -41,13 +41,16 @@ void AddScanArguments(CLI::App& command, ScanArguments& arguments) {
   command.add_option("--partition", arguments.partition,
                      "Only partition N of a whole disk or whole-disk image (as `kestrel-cli sources` numbers it)")
       ->check(CLI::NonNegativeNumber);
-  command.add_flag("--deep", arguments.deep,
+  auto* deepFlag = command.add_flag("--deep", arguments.deep,
                    "Deep scan: every sector (or every free cluster) for lost folders, lost MFT records and "
                    "files known by their content");
+  // --resume and --restart only mean something to a deep scan; alone they are a mistake, not ignored.
   auto* resumeFlag = command.add_flag("--resume", arguments.resume,
-                                      "Deep scan: continue the saved unfinished deep scan of SOURCE");
+                                      "Deep scan: continue the saved unfinished deep scan of SOURCE")
+                         ->needs(deepFlag);
   command.add_flag("--restart", arguments.restart, "Deep scan: discard a saved unfinished deep scan and start afresh")
-      ->excludes(resumeFlag);
+      ->excludes(resumeFlag)
+      ->needs(deepFlag);
 }
 
 bool ResolveScanTargets(const ScanArguments& arguments, std::vector<ScanTarget>& targets) {
@@ -125,6 +128,7 @@ int RunScan(const ScanSource& source, const ScanOptions& options, std::unique_pt
     case ScanStatus::kDone: return kExitOk;
     case ScanStatus::kNoFileSystem:
       std::fprintf(stderr, "kestrel-cli: %s: no FAT or NTFS file system found to scan\n", source.path.c_str());
+      if (!options.deep) PrintDeepScanHint();
       return kExitUsage;
     case ScanStatus::kStopped:
       if (options.deep) {
@@ -136,7 +140,14 @@ int RunScan(const ScanSource& source, const ScanOptions& options, std::unique_pt
     case ScanStatus::kFailed: break;
   }
   PrintSourceError(source.path, outcome.error);
+  if (!options.deep) PrintDeepScanHint();
   return kExitUsage;
+}
+
+void PrintDeepScanHint() {
+  std::fprintf(stderr,
+               "kestrel-cli: a deep scan reads every sector and finds files by their content even where the file "
+               "system is gone; run the same command with --deep\n");
 }
 
 }  // namespace kestrel::cli

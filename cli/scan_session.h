@@ -51,4 +51,7 @@ std::string PartitionHeading(const PartitionDescriptor& volume);
 // (kExitOk, kExitUsage or kExitInterrupted); engine is set on success.
 int RunScan(const ScanSource& source, const ScanOptions& options, std::unique_ptr<IFileRecoveryParse>& engine);
 
+// After a fast scan that failed or found nothing: what a deep scan does and how to run it.
+void PrintDeepScanHint();
+
 }  // namespace kestrel::cli

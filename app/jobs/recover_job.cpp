@@ -33,19 +33,19 @@ int RecoverJob::Run() {
              view_.SetText("percent", Msg("MSG1101") + " " + std::to_string(percent) + "%");
            }) == kSuccess;
   };
-  hooks.itemDone = [this](const FoundItem& item, const std::filesystem::path& destination, int outcome) {
+  hooks.itemDone = [this](const FoundItem& item, const RecoveredFile& file) {
     // The row is added even when a cancel is pending: the file is finished.
     ++done_;
-    if (outcome != kSuccess) ++failed_;
+    if (!file.succeeded()) ++failed_;
     ShowCounts();
-    if (outcome == kSuccess) {
-      view_.SetText("DetailList", "ok\t" + destination.string() + "\tSuccess");
+    std::string shown = file.path.empty() ? std::string(item.record.Name()) : file.path.string();
+    if (file.succeeded()) {
+      view_.SetText("DetailList", "ok\t" + shown + "\tSuccess");
     } else {
-      view_.SetText("DetailList", "failed\t" + destination.string() + "\t" +
-                                      FailureText(outcome, item.record, destination));
+      view_.SetText("DetailList", "failed\t" + shown + "\t" + file.reason);
     }
   };
-  tally_ = RecoverItems(engine_, items_, root_, keepPaths_, hooks);
+  tally_ = RecoverItems(engine_, items_, root_, keepPaths_, hooks, report);
   if (tally_.stopped) return kJobCancelled;
   view_.SetVisible("FinishBtn", true);
   view_.SetVisible("CancelBtn", false);

@@ -29,6 +29,8 @@ class RecoverJob : public Job {
 
   // What was recovered; read after Wait.
   const RecoveryTally& tally() const { return tally_; }
+  // When set before Start, receives every file's outcome.
+  RecoveryReport* report = nullptr;
 
  protected:
   int Run() override;

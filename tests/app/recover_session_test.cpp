@@ -48,8 +48,8 @@ TEST(RecoverItems, EachItemIsCountedByItsOutcomeAndReported) {
     lastPercent = percent;
     return true;
   };
-  hooks.itemDone = [&](const FoundItem& item, const std::filesystem::path&, int outcome) {
-    done.emplace_back(std::string(item.record.Name()), outcome);
+  hooks.itemDone = [&](const FoundItem& item, const RecoveredFile& file) {
+    done.emplace_back(std::string(item.record.Name()), file.error);
   };
   RecoveryTally tally = RecoverItems(engine, items, out.path(), true, hooks);
   EXPECT_EQ(tally.recovered, 1u);
@@ -90,17 +90,6 @@ TEST(SelectForRecovery, ASearchThatCouldNotReadItsLogIsAnError) {
   EXPECT_EQ(SelectForRecovery(engine, TypeFilter{false, "*.jpg|"}, true, items), kErrNotEnoughMemory);
   engine.FailListing(kErrReadFault);
   EXPECT_EQ(SelectForRecovery(engine, TypeFilter{true, ""}, true, items), kErrReadFault);
-}
-
-TEST(FailureText, ACutShortFileSaysHowMuchOfItCameBack) {
-  test::TempDir out;
-  FoundFileRecord record;
-  record.size = 1000;
-  test::WriteFile(out / "part.jpg", std::vector<uint8_t>(300, 1));
-  std::string text = FailureText(kErrHandleEof, record, out / "part.jpg");
-  EXPECT_EQ(text.rfind("incomplete: only 300 of 1000 bytes could be recovered", 0), 0u) << text;
-  EXPECT_NE(text.find("(38)"), std::string::npos) << text;
-  EXPECT_EQ(FailureText(kErrDiskFull, record, out / "part.jpg"), ErrorText(kErrDiskFull) + " (112)");
 }
 
 TEST(PrepareDestinationFolder, MakesParentsAndRefusesAFile) {

@@ -18,13 +18,30 @@ TEST(TypeFilter, ExtensionWordsBecomeSearchPatterns) {
   EXPECT_EQ(Extensions("jpg,png"), "*.jpg|*.png|");
   // Case, leading dots and empty words between commas do not matter.
   EXPECT_EQ(Extensions(".JPG,,..Png,"), "*.jpg|*.png|");
-  EXPECT_EQ(Extensions("photo"), kPhotoExtensions);
-  EXPECT_EQ(Extensions("Audio,mkv"), std::string(kAudioExtensions) + "*.mkv|");
+  EXPECT_EQ(Extensions("Audio,mkv"), "*.mkv|");
+}
+
+TEST(TypeFilter, CategoryWordsTakeWhatTheSummaryCountsUnderThem) {
+  TypeFilter filter;
+  ASSERT_TRUE(ParseTypeFilter("document", filter));
+  // Every name the summary counts as a document, and nothing else.
+  for (const char* name : {"a.pdf", "b.DOCX", "c.txt", "d.xls"}) EXPECT_TRUE(filter.Takes(name)) << name;
+  for (const char* name : {"a.jpg", "b.zip", "c.exe", "noext"}) EXPECT_FALSE(filter.Takes(name)) << name;
+  ASSERT_TRUE(ParseTypeFilter("others", filter));
+  EXPECT_TRUE(filter.Takes("c.exe"));
+  EXPECT_FALSE(filter.Takes("a.pdf"));
 }
 
 TEST(TypeFilter, NoWordsMeansPhotoAudioAndVideo) {
-  EXPECT_EQ(Extensions(""),
-            std::string(kPhotoExtensions) + std::string(kAudioExtensions) + std::string(kVideoExtensions));
+  TypeFilter filter;
+  ASSERT_TRUE(ParseTypeFilter("", filter));
+  EXPECT_TRUE(filter.IsDefault());
+  EXPECT_TRUE(filter.Takes("x.jpg"));
+  EXPECT_TRUE(filter.Takes("x.mid"));
+  EXPECT_TRUE(filter.Takes("x.avi"));
+  EXPECT_FALSE(filter.Takes("x.pdf"));
+  ASSERT_TRUE(ParseTypeFilter("photo,audio,video", filter));
+  EXPECT_TRUE(filter.IsDefault());
 }
 
 TEST(TypeFilter, AllTakesEveryFileEvenAmongOtherWords) {
@@ -36,8 +53,11 @@ TEST(TypeFilter, AllTakesEveryFileEvenAmongOtherWords) {
   EXPECT_EQ(filter.extensions, "");
 }
 
-TEST(TypeFilter, WordsThatWouldBreakThePatternListAreRefused) {
+TEST(TypeFilter, UnknownWordsAndWordsThatWouldBreakThePatternListAreRefused) {
   TypeFilter filter;
+  std::string unknown;
+  EXPECT_FALSE(ParseTypeFilter("jpg,foo", filter, &unknown));
+  EXPECT_EQ(unknown, "foo");
   // Each of these would widen or split a "*.ext|" pattern.
   for (const char* words : {"jp*g", "jpg|png", "a/b", "jp g", ",", "..", "photo,*"}) {
     EXPECT_FALSE(ParseTypeFilter(words, filter)) << words;

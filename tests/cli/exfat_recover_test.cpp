@@ -25,7 +25,8 @@ TEST(ExfatCommands, KeepPathsGivesEveryDeletedFileByteExactUnderItsPath) {
   test::TempDir dest;
   auto result = test::RunCli({"recover", test::TestImage("exfat-deleted.img").string(), dest.path().string(),
                               "--types", "all", "--keep-paths"});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
+  // gap.zip's clusters went to a later file: found, written, and failed as damaged.
+  EXPECT_TRUE(test::RecoveredAllButDamaged(result)) << result.exitCode << result.err;
   for (const auto& e : expected) {
     auto path = dest / e.path;
     ASSERT_TRUE(std::filesystem::exists(path)) << e.path << "\n" << result.out;
@@ -53,9 +54,14 @@ TEST(ExfatCommands, DeepRecoveryOfAQuickFormattedVolumeKeepsNamesAndFolders) {
   test::TempDir dest;
   auto result = test::RunCli({"recover", test::TestImage("exfat-formatted.img").string(), dest.path().string(),
                               "--types", "all", "--keep-paths", "--deep"});
-  EXPECT_EQ(result.exitCode, 0) << result.err;
+  // The fragmented clip comes back whole in size but wrong inside: failed as damaged.
+  EXPECT_TRUE(test::RecoveredAllButDamaged(result)) << result.exitCode << result.err;
   for (const auto& e : expected) {
     std::string below = e.path.substr(e.path.find('/') + 1);
+    if (e.status == "fragmented") {
+      std::filesystem::path marked = below;
+      below = marked.replace_filename(marked.stem().string() + ".damaged" + marked.extension().string()).string();
+    }
     std::filesystem::path found;
     for (const auto& entry : std::filesystem::directory_iterator(dest.path())) {
       if (entry.path().filename().string().rfind("LostFolder", 0) == 0 && std::filesystem::exists(entry.path() / below)) {

@@ -53,7 +53,7 @@ fs::path CutOut(const fs::path& image, const Slice& slice, const fs::path& folde
 std::vector<std::string> Hashes(const fs::path& folder) {
   std::vector<std::string> lines;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) {
+    if (entry.is_regular_file() && entry.path().filename() != "recovery-report.json") {
       lines.push_back(test::Sha256Hex(entry.path()) + "  " + fs::relative(entry.path(), folder).string());
     }
   }
@@ -96,7 +96,7 @@ TEST(PartitionedImage, EachPartitionListsAndRecoversAsItsCutOutCopy) {
     ASSERT_EQ(whole.exitCode, 0) << whole.err;
     auto all = RunCli({"recover", "--types", "all", "--keep-paths", image.string(), (dir / "all").string()},
                       {"XDG_DATA_HOME=" + (dir / "data").string()});
-    ASSERT_EQ(all.exitCode, 0) << all.err;
+    ASSERT_TRUE(test::RecoveredAllButDamaged(all)) << all.exitCode << all.err;
     for (const Slice& slice : slices) {
       SCOPED_TRACE(std::string(name) + " partition " + std::to_string(slice.number));
       fs::path cut = CutOut(image, slice, dir.path());
@@ -108,7 +108,7 @@ TEST(PartitionedImage, EachPartitionListsAndRecoversAsItsCutOutCopy) {
       EXPECT_EQ(Section(whole.out, slice.number), expected.out);
 
       auto cutRecover = RunCli({"recover", "--types", "all", "--keep-paths", cut.string(), (dir / "cut").string()});
-      ASSERT_EQ(cutRecover.exitCode, 0) << cutRecover.err;
+      ASSERT_TRUE(test::RecoveredAllButDamaged(cutRecover)) << cutRecover.exitCode << cutRecover.err;
       auto cutHashes = Hashes(dir / "cut");
       EXPECT_FALSE(cutHashes.empty());
       EXPECT_EQ(Hashes(dir / "all" / ("partition-" + std::to_string(slice.number))), cutHashes);

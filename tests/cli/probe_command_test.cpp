@@ -32,10 +32,12 @@ TEST(ProbeCommand, BitLockerVolumeIsUnrecognisedWithReason) {
 TEST(ProbeCommand, UnusableSourcesGiveClearErrorAndExit2) {
   test::TempDir dir;
   test::WriteFile(dir / "small.img", std::vector<uint8_t>(8192));
+  test::WriteFile(dir / "empty.img", {});
   struct Case { std::string path; std::string message; };
   for (const auto& c : {Case{(dir / "missing.img").string(), "The system cannot find the file specified. (2)"},
-                        Case{(dir / "small.img").string(), "Reached the end of the file. (38)"},
-                        Case{dir.path().string(), "Access is denied. (5)"}}) {
+                        Case{(dir / "small.img").string(), "is too small to hold a file system (8192 bytes) (38)"},
+                        Case{(dir / "empty.img").string(), "is empty (38)"},
+                        Case{dir.path().string(), "is a folder, not a disk, a partition or an image file (5)"}}) {
     auto result = RunCli({"probe", c.path});
     EXPECT_EQ(result.exitCode, 2) << c.path;
     EXPECT_EQ(result.err, "kestrel-cli: " + c.path + ": " + c.message + "\n");

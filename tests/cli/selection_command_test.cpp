@@ -46,10 +46,13 @@ std::vector<Listed> AllFiles(const std::string& image) {
   return files;
 }
 
+// The recovered files below root (the recovery report beside them left out).
 std::set<std::string> FilesBelow(const fs::path& root) {
   std::set<std::string> out;
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) out.insert(fs::relative(entry.path(), root).string());
+    if (entry.is_regular_file() && entry.path().filename() != "recovery-report.json") {
+      out.insert(fs::relative(entry.path(), root).string());
+    }
   }
   return out;
 }

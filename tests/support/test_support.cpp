@@ -99,6 +99,32 @@ std::vector<uint8_t> ReadFile(const fs::path& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+bool RecoveredAllButDamaged(const CliResult& result) {
+  if (result.exitCode == 0) return true;
+  if (result.exitCode != 1) return false;
+  size_t failures = 0;
+  for (size_t at = result.err.find("failed: "); at != std::string::npos; at = result.err.find("failed: ", at + 1)) {
+    if (at > 0 && result.err[at - 1] != '\n') continue;
+    size_t end = result.err.find('\n', at);
+    std::string line = result.err.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (line.find(": damaged: ") == std::string::npos) return false;
+    ++failures;
+  }
+  return failures > 0;
+}
+
+std::string WithoutOutcomeMark(std::string path) {
+  for (std::string_view mark : {".damaged", ".partial"}) {
+    size_t at = path.rfind(mark);
+    size_t slash = path.rfind('/');
+    if (at != std::string::npos && (slash == std::string::npos || at > slash)) {
+      path.erase(at, mark.size());
+      break;
+    }
+  }
+  return path;
+}
+
 std::string Sha256Hex(const fs::path& path) {
   std::string command = "sha256sum '" + path.string() + "'";
   FILE* pipe = popen(command.c_str(), "r");

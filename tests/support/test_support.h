@@ -34,6 +34,14 @@ struct CliResult {
 // Runs kestrel-cli with the arguments (no shell quoting issues: passed as argv).
 CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
 
+// A recover run that wrote everything it found, where the only failures are
+// files its content check found damaged: exit 0, or exit 1 with every
+// "failed:" line a "damaged:" one. Some test images hold files whose bytes
+// are deliberately not valid files of their type.
+bool RecoveredAllButDamaged(const CliResult& result);
+// "a/b.damaged.jpg" or "a/b.partial.jpg" -> "a/b.jpg".
+std::string WithoutOutcomeMark(std::string path);
+
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
 std::string Sha256Hex(const std::filesystem::path& path);

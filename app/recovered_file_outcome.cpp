@@ -1,0 +1,114 @@
+#include "app/recovered_file_outcome.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "app/file_sha256.h"
+#include "app/recovery_destination.h"
+#include "catalogue/categories.h"
+#include "platform/error_codes.h"
+
+namespace kestrel {
+namespace {
+
+std::string Grouped(uint64_t value) {
+  std::string digits = std::to_string(value), out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string_view FileOutcomeWord(FileOutcome outcome) {
+  switch (outcome) {
+    case FileOutcome::kRecovered: return "recovered";
+    case FileOutcome::kDamaged: return "damaged";
+    case FileOutcome::kPartial: return "partial";
+    case FileOutcome::kFailed: break;
+  }
+  return "failed";
+}
+
+std::filesystem::path MarkedName(const std::filesystem::path& path, std::string_view mark) {
+  std::string name = path.filename().string();
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) name += "." + std::string(mark);
+  else name.insert(dot, "." + std::string(mark));
+  return path.parent_path() / name;
+}
+
+struct timespec FileTimeToTimespec(uint64_t filetime) {
+  struct timespec out {};
+  constexpr uint64_t kUnixEpoch = 116444736000000000ull;  // 1970-01-01 as a FILETIME
+  if (filetime == 0) {
+    out.tv_nsec = UTIME_OMIT;
+    return out;
+  }
+  int64_t since = static_cast<int64_t>(filetime) - static_cast<int64_t>(kUnixEpoch);
+  int64_t seconds = since / 10'000'000, rest = since % 10'000'000;
+  if (rest < 0) {
+    rest += 10'000'000;
+    --seconds;
+  }
+  out.tv_sec = static_cast<time_t>(seconds);
+  out.tv_nsec = static_cast<long>(rest * 100);
+  return out;
+}
+
+RecoveredFile SettleRecoveredFile(const FoundFileRecord& record, const std::filesystem::path& destination,
+                                  int engineError) {
+  RecoveredFile file;
+  file.expectedSize = record.size;
+  file.error = engineError;
+  std::error_code ec;
+  bool exists = std::filesystem::is_regular_file(destination, ec);
+  file.writtenSize = exists ? std::filesystem::file_size(destination, ec) : 0;
+  if (ec) file.writtenSize = 0;
+  if (exists) file.path = destination;
+
+  std::string extension = ExtensionOf(record.Name());
+  if (exists && file.writtenSize > 0) file.check = CheckFileIntegrity(destination, extension);
+  else file.check.reason = "nothing was written to check";
+
+  bool complete = engineError == kSuccess && exists && file.writtenSize == record.size;
+  if (complete && !file.check.damaged()) {
+    file.outcome = FileOutcome::kRecovered;
+  } else if (complete) {
+    file.outcome = FileOutcome::kDamaged;
+    file.reason = "damaged: " + file.check.reason;
+  } else if (exists && file.writtenSize > 0) {
+    file.outcome = FileOutcome::kPartial;
+    std::string cause = engineError == kSuccess || engineError == kErrHandleEof
+                            ? "the rest was overwritten or its record is damaged"
+                            : ErrorText(engineError);
+    int code = engineError == kSuccess ? kErrHandleEof : engineError;
+    file.reason = "incomplete: only " + Grouped(file.writtenSize) + " of " + Grouped(record.size) +
+                  " bytes could be recovered; " + cause + " (" + std::to_string(code) + ")";
+  } else {
+    file.outcome = FileOutcome::kFailed;
+    int code = engineError == kSuccess ? kErrHandleEof : engineError;
+    file.reason = ErrorText(code) + " (" + std::to_string(code) + ")";
+    if (record.size > 0 && (code == kErrHandleEof)) file.reason = "incomplete: none of " + Grouped(record.size) +
+                                                                  " bytes could be recovered (" + std::to_string(code) + ")";
+  }
+
+  if (file.outcome == FileOutcome::kDamaged || file.outcome == FileOutcome::kPartial) {
+    std::filesystem::path marked = FreeDestination(MarkedName(destination, FileOutcomeWord(file.outcome)));
+    if (std::rename(destination.c_str(), marked.c_str()) == 0) file.path = marked;
+  }
+  if (!file.path.empty()) {
+    Sha256OfFile(file.path, file.sha256);
+    struct timespec times[2] = {FileTimeToTimespec(record.accessed), FileTimeToTimespec(record.modified)};
+    // A file without times keeps the time it was written; failing to set them
+    // loses nothing recovered, so it is not an error.
+    ::utimensat(AT_FDCWD, file.path.c_str(), times, 0);
+  }
+  return file;
+}
+
+}  // namespace kestrel
