@@ -7,6 +7,7 @@
 #include "cli/deep_scan.h"
 #include "cli/interrupt.h"
 #include "cli/messages.h"
+#include "cli/scan_session.h"
 #include "cli/terminal_view.h"
 
 namespace kestrel::cli {
@@ -34,6 +35,7 @@ void AddImageCommand(CLI::App& app, int& exitCode) {
     std::string destination;
     std::string map;
     int retries = 0;
+    int32_t partition = -1;
   };
   auto options = std::make_shared<Options>();
   command->add_option("SOURCE", options->source, "Block device (disk or partition) or image file")->required();
@@ -43,10 +45,23 @@ void AddImageCommand(CLI::App& app, int& exitCode) {
                       "Default DEST.map");
   command->add_option("--retry", options->retries, "Read the unreadable areas this many more times")
       ->check(CLI::Range(0, 1000));
+  command->add_option("--partition", options->partition,
+                      "Only partition N of a whole disk or whole-disk image (as `kestrel-cli sources` numbers it)")
+      ->check(CLI::NonNegativeNumber);
   command->callback([options, &exitCode] {
     ScanSource source;
-    int error = ResolveSource(options->source, source);
-    if (error != 0) {
+    if (options->partition >= 0) {
+      // The partition is found as scan and recover find it, with their messages.
+      ScanArguments arguments;
+      arguments.source = options->source;
+      arguments.partition = options->partition;
+      std::vector<ScanTarget> targets;
+      if (!ResolveScanTargets(arguments, targets)) {
+        exitCode = kExitUsage;
+        return;
+      }
+      source = std::move(targets.front().source);
+    } else if (int error = ResolveSource(options->source, source); error != 0) {
       PrintSourceError(options->source, error);
       exitCode = kExitUsage;
       return;

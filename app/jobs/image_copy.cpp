@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 
 #include "platform/error_codes.h"
@@ -38,6 +39,9 @@ class Copier {
   int ReadSectorBySector(uint64_t pos, uint64_t bytes, bool zeroFill);
   int Read(uint64_t pos, uint32_t sectors, int32_t& sectorsRead);
   int Write(uint64_t pos, const uint8_t* data, size_t count);
+  // The image's written bytes onto the disk, so that a map saved next never
+  // claims data that a power cut would lose.
+  int SyncImage();
   int SaveMap();
   int SaveMapIfDue();
   int Report();
@@ -104,8 +108,18 @@ int Copier::Open() {
   return SaveMap();
 }
 
+int Copier::SyncImage() {
+  if (!out_.valid()) return kSuccess;
+  int answer = request_.syncData ? request_.syncData(out_.get()) : (::fdatasync(out_.get()) == 0 ? 0 : errno);
+  // A destination that cannot be synced (a pipe, a special file) has nothing to lose.
+  if (answer == 0 || answer == EINVAL) return kSuccess;
+  int error = ErrorFromErrno(answer, IoDirection::kWrite);
+  return Fail(error, request_.destination, ErrorText(error));
+}
+
 int Copier::SaveMap() {
   lastSave_ = std::chrono::steady_clock::now();
+  if (int error = SyncImage(); error != kSuccess) return error;
   ReplacementFile file(request_.map, request_.map.string() + ".tmp");
   if (file.openError() != kSuccess) return Fail(file.openError(), request_.map, ErrorText(file.openError()));
   std::string text = map_.Format(kCreatedBy);
@@ -233,11 +247,16 @@ ImageCopyOutcome Copier::Run() {
     }
     if (out_.valid()) {
       // The map must not claim more than the image holds: save it only after
-      // the last write reached the file (close reports delayed write errors).
+      // the last write reached the disk (close reports delayed write errors).
+      // When the bytes cannot be made safe the map saved before stays.
+      int synced = SyncImage();
       int closed = out_.Close();
+      if (synced != kSuccess && result == kSuccess) result = synced;
       if (closed != kSuccess && result == kSuccess) result = Fail(closed, request_.destination, ErrorText(closed));
-      int saved = SaveMap();
-      if (result == kSuccess) result = saved;
+      if (synced == kSuccess) {
+        int saved = SaveMap();
+        if (result == kSuccess) result = saved;
+      }
     }
   }
   outcome_.result = result;

@@ -25,6 +25,9 @@ struct ImageCopyRequest {
   std::filesystem::path destination;
   std::filesystem::path map;       // rescue map; resumed from when it exists
   int retries = 0;                 // extra passes over the bad areas
+  // Makes the image's written bytes durable before each map save: 0 or an
+  // errno. fdatasync when empty; tests watch the order through it.
+  std::function<int(int fd)> syncData;
 };
 
 struct ImageCopyProgress {

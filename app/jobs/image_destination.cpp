@@ -54,9 +54,10 @@ ImageDestinationFacts InspectImageDestination(const std::filesystem::path& sourc
   bool exists = ::stat(destination.c_str(), &target) == 0;
   if (exists && S_ISBLK(target.st_mode)) facts.isBlockDevice = true;
   if (exists && S_ISREG(target.st_mode)) facts.existingBytes = uint64_t(target.st_size);
-  if (sourceIsImage) {
-    facts.sameDevice = exists && std::filesystem::equivalent(source, destination, ec);
-  } else {
+  // The very file (or device) being read, under whatever name: also a
+  // whole-disk image read as a disk for one of its partitions.
+  facts.sameDevice = exists && std::filesystem::equivalent(source, destination, ec);
+  if (!sourceIsImage && !facts.sameDevice) {
     struct stat disk {};
     facts.sameDevice = OnSameDisk(source, destination) ||
                        (facts.isBlockDevice && ::stat(source.c_str(), &disk) == 0 && disk.st_rdev == target.st_rdev);

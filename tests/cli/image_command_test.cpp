@@ -66,6 +66,32 @@ TEST_F(ImageCommandTest, FailuresExitTwoWithThePathAndTheReason) {
 
 // End to end over real bad sectors: a loop device behind a device-mapper table
 // whose middle eight sectors are the "error" target.
+TEST_F(ImageCommandTest, PartitionOfAWholeDiskImageIsCutOutExactlyAndNeverWrittenOverItsSource) {
+  // disk-mbr.img: partition 5 is NTFS at sector 98304, 8192 sectors long.
+  std::filesystem::path disk = dir_ / "disk-mbr.img";
+  std::filesystem::copy_file(test::TestImage("disk-mbr.img"), disk);
+  std::string before = test::Sha256Hex(disk);
+  auto cut = test::RunCli({"image", disk.string(), (dir_ / "p5.img").string(), "--partition", "5"});
+  ASSERT_EQ(cut.exitCode, 0) << cut.err;
+  std::vector<uint8_t> expected(8192 * 512);
+  std::ifstream in(disk, std::ios::binary);
+  in.seekg(98304 * 512);
+  in.read(reinterpret_cast<char*>(expected.data()), std::streamsize(expected.size()));
+  EXPECT_TRUE(test::ReadFile(dir_ / "p5.img") == expected);
+
+  auto onItself = test::RunCli({"image", disk.string(), disk.string(), "--partition", "5"});
+  EXPECT_EQ(onItself.exitCode, 2);
+  EXPECT_NE(onItself.err.find("The image cannot be written to the device"), std::string::npos) << onItself.err;
+  EXPECT_EQ(test::Sha256Hex(disk), before);
+
+  auto missing = test::RunCli({"image", disk.string(), (dir_ / "p9.img").string(), "--partition", "9"});
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_NE(missing.err.find("no partition 9"), std::string::npos) << missing.err;
+  auto noTable = test::RunCli({"image", (dir_ / "disk.img").string(), (dir_ / "p.img").string(), "--partition", "1"});
+  EXPECT_EQ(noTable.exitCode, 2);
+  EXPECT_NE(noTable.err.find("holds no partition table"), std::string::npos) << noTable.err;
+}
+
 TEST_F(ImageCommandTest, DeviceMapperErrorTargetGivesZeroedSectorsAndExitOne) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for a loop device and device-mapper";
   if (std::system("dmsetup targets 2>/dev/null | grep -q '^error'") != 0) {

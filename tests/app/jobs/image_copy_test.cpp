@@ -1,6 +1,7 @@
 #include "app/jobs/image_copy.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -149,6 +150,39 @@ TEST_F(ImageCopyTest, InterruptedCopyResumedFromItsMapIsIdenticalToAWholeOne) {
   EXPECT_EQ(resumedImage, test::ReadFile(dir_ / "copy.img"));
   // Maps differ only in nothing: same areas, same final state.
   EXPECT_EQ(resumedMap, MapText());
+}
+
+TEST_F(ImageCopyTest, TheMapClaimsOnlyBytesSyncedToDiskBeforeItWasSaved) {
+  MakeSource(1000);
+  ImageCopyRequest request = Request();
+  uint64_t syncedBytes = 0;
+  int syncs = 0;
+  request.syncData = [&](int fd) {
+    struct stat st {};
+    ::fstat(fd, &st);
+    syncedBytes = uint64_t(st.st_size);
+    ++syncs;
+    return 0;
+  };
+  int pieces = 0;
+  auto stopped = CopyToImage(request, [&](const ImageCopyProgress&) { return ++pieces > 4 ? kCancelled : 0; });
+  ASSERT_EQ(stopped.result, kCancelled);
+  // Four pieces of 64 KiB were written; the saved map claims them, and the
+  // image held all of them when it was last synced.
+  EXPECT_NE(MapText().find("0x00000000  0x00040000  +\n"), std::string::npos) << MapText();
+  EXPECT_EQ(syncedBytes, 0x40000u);
+  EXPECT_GE(syncs, 2);  // before the first map and before the last
+
+  // A sync that fails ends the copy with the image named, and the map saved
+  // before it (claiming nothing copied) stays as it was.
+  std::filesystem::remove(dir_ / "copy.img");
+  std::filesystem::remove(dir_ / "copy.img.map");
+  int calls = 0;
+  request.syncData = [&](int) { return ++calls > 1 ? EIO : 0; };
+  auto failed = CopyToImage(request, {});
+  EXPECT_EQ(failed.result, kErrWriteFault);
+  EXPECT_EQ(failed.failedPath, dir_ / "copy.img");
+  EXPECT_EQ(MapText().find("  +\n"), std::string::npos) << MapText();
 }
 
 TEST_F(ImageCopyTest, FreshCopyTruncatesAnOlderLongerFile) {
