@@ -59,10 +59,11 @@ ScanOutcome RunScan(const ScanSource& source, const ScanOptions& options, const 
   }
   int result = RunPass(*engine, hooks);
   if (result == kSuccess) return {};
-  ScanOutcome outcome{ScanStatus::kFailed, result};
-  if (result == kCancelled) outcome = {ScanStatus::kStopped, kCancelled, deep && deep->lastScanSaved()};
+  // A stopped scan keeps its engine: what it found so far can still be
+  // listed and recovered (a window shows it, as after a finished scan).
+  if (result == kCancelled) return {ScanStatus::kStopped, kCancelled, deep && deep->lastScanSaved()};
   engine.reset();
-  return outcome;
+  return {ScanStatus::kFailed, result};
 }
 
 }  // namespace kestrel

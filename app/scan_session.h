@@ -56,7 +56,8 @@ struct ScanOutcome {
 };
 
 // Creates the engine (the deep composite for deep scans) from the factory and
-// scans. engine is set for kDone and null otherwise.
+// scans. engine is set for kDone and kStopped (holding what was found before
+// the stop) and null otherwise.
 ScanOutcome RunScan(const ScanSource& source, const ScanOptions& options, const ScanHooks& hooks,
                     std::unique_ptr<IFileRecoveryParse>& engine);
 

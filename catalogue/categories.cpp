@@ -215,11 +215,12 @@ CivilTime ToCivil(uint64_t filetime) {
 
 }  // namespace
 
-std::string TimeText(uint64_t filetime) {
+std::string TimeText(uint64_t filetime, DateStyle style) {
   CivilTime t = ToCivil(filetime);
   char text[80];
-  std::snprintf(text, sizeof text, "%lld-%lld-%lld %02lld:%02lld:%02lld", t.year, t.month, t.day, t.hour, t.minute,
-                t.second);
+  std::snprintf(text, sizeof text,
+                style == DateStyle::kIso ? "%04lld-%02lld-%02lld %02lld:%02lld:%02lld" : "%lld-%lld-%lld %02lld:%02lld:%02lld",
+                t.year, t.month, t.day, t.hour, t.minute, t.second);
   return text;
 }
 

@@ -72,9 +72,13 @@ std::string SizeText(int64_t bytes);
 // "59 Sec", "59 Min 59 Sec", "1 Hour 0 Min".
 std::string DurationText(int64_t seconds);
 
-// A found file's FILETIME as stored (no local-time conversion):
-// "2014-3-7 09:05:00".
-std::string TimeText(uint64_t filetime);
+// How a date is written: as the scan logs and the CLI have always written it
+// ("2014-3-7 09:05:00"), or in ISO form ("2014-03-07 09:05:00"), which lines
+// up in a column and reads the same in every language.
+enum class DateStyle { kUnpadded, kIso };
+
+// A found file's FILETIME as stored (no local-time conversion).
+std::string TimeText(uint64_t filetime, DateStyle style = DateStyle::kUnpadded);
 
 // The same instant in ISO 8601 with a zone, "2014-03-07T09:05:00Z"; "" for 0
 // (no time recorded), so JSON writers can give null.

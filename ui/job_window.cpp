@@ -1,6 +1,7 @@
 #include "ui/job_window.h"
 
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
@@ -43,9 +44,9 @@ JobWindow::JobWindow(QWidget* owner, const QString& layout, std::string_view sec
   }
   if (auto* detailBtn = Control<QPushButton>(this, "DetailBtn"))
     connect(detailBtn, &QPushButton::clicked, this, &JobWindow::ToggleDetails);
-  for (const char* hidden : {"sectors", "totalfile"})
+  // Shown by the job once it has something to say in them.
+  for (const char* hidden : {"rate", "error"})
     if (auto* label = Control<QLabel>(this, hidden)) label->hide();
-  if (auto* error = Control<QLabel>(this, "error")) error->hide();
 }
 
 JobWindow::~JobWindow() {
@@ -60,11 +61,24 @@ int JobWindow::Run(const std::function<std::unique_ptr<Job>(IJobView&)>& makeJob
   job_ = makeJob(*this);
   if (!job_) return kJobFailed;
   job_->Start();
+  if (revealLater_) {
+    // User input waits while the window is hidden; a question the worker
+    // asks meanwhile runs its own modal loop and takes input as usual.
+    QEventLoop hidden;
+    connect(this, &JobWindow::revealRequested, &hidden, &QEventLoop::quit);
+    connect(this, &JobWindow::jobClosed, &hidden, &QEventLoop::quit);
+    hidden.exec(QEventLoop::ExcludeUserInputEvents);
+    if (closedByJob_) return job_->Wait();
+  }
   const int windowResult = exec();
   const int jobResult = job_->Wait();
   // A window closed by its own buttons (Finish) reports its result; one the
   // worker closed reports the job's.
   return closedByJob_ ? jobResult : windowResult;
+}
+
+void JobWindow::Reveal() {
+  QMetaObject::invokeMethod(this, &JobWindow::revealRequested, Qt::QueuedConnection);
 }
 
 void JobWindow::ApplyText(const QString& control, const QString& text) {
@@ -74,10 +88,11 @@ void JobWindow::ApplyText(const QString& control, const QString& text) {
   } else if (auto* button = qobject_cast<QPushButton*>(target)) {
     button->setText(text);
   } else if (auto* list = qobject_cast<QTreeWidget*>(target)) {
-    // One detail row per text: "path\tstatus"; a leading '!' marks a failure,
-    // listed above the successes in red.
-    const bool failed = text.startsWith(QLatin1Char('!'));
-    const QStringList columns = (failed ? text.mid(1) : text).split(QLatin1Char('\t'));
+    // One detail row per text: "ok|failed<TAB>path<TAB>status"; failures
+    // are listed above the successes, in red.
+    QStringList columns = text.split(QLatin1Char('\t'));
+    const bool failed = columns.value(0) == QLatin1String("failed");
+    if (columns.size() > 2) columns.removeFirst();
     auto* row = new QTreeWidgetItem(columns);
     row->setToolTip(0, columns.value(0));
     if (failed) {
@@ -118,10 +133,15 @@ bool JobWindow::Ask(const std::string& question) {
   if (QThread::currentThread() == thread())
     return ShowMessageBox(BoxKind::kQuestion, this, text, 350, 150) == kBoxOk;
   // A worker's question (a saved deep scan to resume): the worker waits for
-  // the answer while the GUI thread shows the box.
+  // the answer while the GUI thread shows the box, over the main window
+  // while this one is still hidden.
   bool yes = false;
   QMetaObject::invokeMethod(
-      this, [this, text, &yes] { yes = ShowMessageBox(BoxKind::kQuestion, this, text, 400, 150) == kBoxOk; },
+      this,
+      [this, text, &yes] {
+        QWidget* owner = isVisible() || !parentWidget() ? static_cast<QWidget*>(this) : parentWidget();
+        yes = ShowMessageBox(BoxKind::kQuestion, owner, text, 350, 150) == kBoxOk;
+      },
       Qt::BlockingQueuedConnection);
   return yes;
 }

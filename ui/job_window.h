@@ -26,6 +26,12 @@ class JobWindow : public QDialog, public IJobView {
   // modally until the job closes it, and returns the job's result.
   int Run(const std::function<std::unique_ptr<Job>(IJobView&)>& makeJob);
 
+  // Keeps the window hidden after Run starts the job until Reveal (from any
+  // thread) or the job's end: a scan settles its saved-scan question, asked
+  // over the main window, before its progress is shown.
+  void StayHiddenUntilRevealed() { revealLater_ = true; }
+  void Reveal();
+
   void SetText(std::string_view control, const std::string& text) override;
   void SetValue(std::string_view control, int value) override;
   void SetVisible(std::string_view control, bool visible) override;
@@ -36,6 +42,7 @@ class JobWindow : public QDialog, public IJobView {
 
  signals:
   void jobClosed(int result);
+  void revealRequested();
 
  protected:
   void reject() override;  // Esc or the window's close button
@@ -48,6 +55,7 @@ class JobWindow : public QDialog, public IJobView {
   std::unique_ptr<Job> job_;
   bool closedByJob_ = false;
   bool detailsShown_ = false;
+  bool revealLater_ = false;
   QSize compactSize_;
 };
 

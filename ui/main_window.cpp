@@ -35,12 +35,13 @@
 
 #include "app/jobs/image_destination.h"
 #include "app/jobs/image_job.h"
+#include "app/jobs/recover_job.h"
+#include "app/jobs/scan_job.h"
 #include "app/language_table.h"
 #include "app/same_device.h"
 #include "catalogue/categories.h"
 #include "platform/disk_table.h"
 #include "ui/device_access.h"
-#include "ui/engine_jobs.h"
 #include "ui/form_loader.h"
 #include "ui/job_window.h"
 #include "ui/message_box.h"
@@ -81,16 +82,17 @@ const char* const kCategoryTitles[3] = {"MSG0807", "MSG0808", "MSG0809"};
 FileChoosers NativeFileChoosers() {
   FileChoosers c;
   c.recoveryFolder = [](QWidget* parent) {
-    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Select location for recovery"));
+    return QFileDialog::getExistingDirectory(parent, Text("MainWnd", "RecoveryFolderTitle"));
   };
   c.imageDestination = [](QWidget* parent, const QString& proposed) {
-    QFileDialog dialog(parent, QString(), proposed, QStringLiteral("Image Files (*.img)"));
+    QFileDialog dialog(parent, Text("MainWnd", "SaveImageTitle"), proposed, Text("MainWnd", "ImageFilter"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("img"));
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
   };
   c.imageToLoad = [](QWidget* parent) {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(), QStringLiteral("Image Files (*.img);;All Files (*)"));
+    return QFileDialog::getOpenFileName(parent, Text("MainWnd", "LoadImageTitle"), QString(),
+                                        Text("MainWnd", "ImageFilter") + QStringLiteral(";;") + Text("MainWnd", "AllFilter"));
   };
   return c;
 }
@@ -136,7 +138,9 @@ void MainWindow::BuildPages() {
   for (int i = 0; i < 3; ++i) {
     QTreeWidgetItem* node = typeTree_->topLevelItem(i);
     node->setData(0, Qt::UserRole, QString::fromLatin1(kCategoryNodes[i]));
-    node->setFlags(node->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsAutoTristate);
+    // Tristate by hand: a node shows what is ticked below it, down to the
+    // files, which the tree's own tristate cannot see.
+    node->setFlags((node->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsAutoTristate);
     node->setCheckState(0, Qt::Unchecked);
   }
   fileList_ = Control<QTableView>(form_, "FileList");
@@ -257,8 +261,9 @@ void MainWindow::BuildMenu() {
     action->setObjectName(QString::fromLatin1(name));
     return action;
   };
-  connect(add("item_help", QStringLiteral("Help")), &QAction::triggered, this, &MainWindow::ShowHelp);
-  languageMenu_ = assistMenu_->addMenu(QStringLiteral("Language"));
+  // Texts come from the "MenuWnd" section (ApplyTexts).
+  connect(add("item_help", QString()), &QAction::triggered, this, &MainWindow::ShowHelp);
+  languageMenu_ = assistMenu_->addMenu(QString());
   languageMenu_->setObjectName(QStringLiteral("item_language"));
   auto* group = new QActionGroup(languageMenu_);
   const QString current = QString::fromStdString(LanguageTable::Instance().Current());
@@ -270,9 +275,9 @@ void MainWindow::BuildMenu() {
     group->addAction(action);
     connect(action, &QAction::triggered, this, [this, n = QString::fromStdString(name)] { SwitchLanguage(n); });
   }
-  connect(add("item_about", QStringLiteral("About Kestrel")), &QAction::triggered, this, &MainWindow::ShowAbout);
+  connect(add("item_about", QString()), &QAction::triggered, this, &MainWindow::ShowAbout);
   assistMenu_->addSeparator();
-  connect(add("item_exit", QStringLiteral("Exit")), &QAction::triggered, this, &QWidget::close);
+  connect(add("item_exit", QString()), &QAction::triggered, this, &QWidget::close);
   assist->setMenu(assistMenu_);
   assist->setIcon(QIcon::fromTheme(QStringLiteral("open-menu")));
   assist->setToolButtonStyle(assist->icon().isNull() ? Qt::ToolButtonTextOnly : Qt::ToolButtonTextBesideIcon);
@@ -314,6 +319,7 @@ void MainWindow::ConnectControls() {
   connect(model_, &ResultsModel::ticksChanged, this, [this] {
     UpdateSelectionSummary();
     UpdateCheckAll();
+    UpdateTypeTicks();
   });
   connect(checkAll_, &QCheckBox::clicked, this, [this](bool checked) {
     model_->SetTickedAll(model_->rows(), checked);
@@ -322,6 +328,10 @@ void MainWindow::ConnectControls() {
 
 void MainWindow::ApplyTexts() {
   ApplySection(this, "MainWnd");
+  ApplySection(this, "MenuWnd");
+  if (!results_)
+    for (int c = 0; c < typeTree_->topLevelItemCount() && c < 3; ++c)
+      typeTree_->topLevelItem(c)->setText(0, Msg(kCategoryTitles[c]));
   if (auto* status = Control<QLabel>(form_, "TxtStatus")) status->setText(Msg("MSG1209"));
   UpdateHeaderTitles();
   if (page_ != kPageHome || true) ShowPage(page_);
@@ -330,14 +340,15 @@ void MainWindow::ApplyTexts() {
 void MainWindow::UpdateHeaderTitles() {
   // Column titles come from the language table under the header's control names.
   QStringList titles;
-  for (int c = 0; c < kColumnCount; ++c) titles << Text("MainWnd", ResultColumnName(c));
+  // The tick column's control (CheckAll) has a text of its own above the list.
+  for (int c = 0; c < kColumnCount; ++c) titles << (c == kColTick ? QString() : Text("MainWnd", ResultColumnName(c)));
   model_->setProperty("columnTitles", titles);
   model_->headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
 }
 
 void MainWindow::SwitchLanguage(const QString& name) {
   if (LanguageTable::Instance().SetLanguage(name.toStdString()) != 0)
-    ShowMessageBox(BoxKind::kError, this, QStringLiteral("The language setting could not be saved."), 350, 130);
+    ShowMessageBox(BoxKind::kError, this, Text("MenuWnd", "LanguageNotSaved"), 350, 130);
   for (QAction* action : languageMenu_->actions()) action->setChecked(action->objectName() == name);
   ApplyTexts();
   FillSourceList();
@@ -423,63 +434,64 @@ QString MainWindow::SourceLabel(const SourceItem& item) const {
       return text;
     }
     case SourceItem::Kind::kPartition: {
-      QString where = item.mountPoint.empty() ? QString::fromStdString(item.path.string())
-                                              : QString::fromStdString(item.mountPoint.string());
-      return QStringLiteral("%1: %2 %3").arg(item.entryNumber).arg(where, item.label);
+      if (item.volume.kind == EntryKind::kGap) return QStringLiteral("%1: %2").arg(item.entryNumber).arg(Text("MainWnd", "Unallocated"));
+      // A partition of an image is named by its number and label alone.
+      const QString where = item.InImage()              ? QString()
+                            : item.mountPoint.empty() ? QString::fromStdString(item.path.string())
+                                                      : QString::fromStdString(item.mountPoint.string());
+      QStringList parts{QStringLiteral("%1:").arg(item.entryNumber), where, item.label};
+      parts.removeAll(QString());
+      return parts.join(QLatin1Char(' '));
     }
     case SourceItem::Kind::kImage: return QString::fromStdString(item.path.filename().string());
   }
   return {};
 }
 
+QString MainWindow::FileSystemLabel(const SourceItem& item) const {
+  if (item.volume.kind == EntryKind::kGap && item.listedVolume) return Text("MainWnd", "Unallocated");
+  return item.fileSystem;
+}
+
 void MainWindow::FillSourceList() {
   SourceItem* selected = selectedSource();
   diskList_->clear();
-  QTreeWidgetItem* diskNode = nullptr;
   QTreeWidgetItem* select = nullptr;
   const QIcon driveIcon = style()->standardIcon(QStyle::SP_DriveHDIcon);
   const QIcon removableIcon = QIcon::fromTheme(QStringLiteral("drive-removable-media"), style()->standardIcon(QStyle::SP_DriveFDIcon));
   const QIcon imageIcon = QIcon::fromTheme(QStringLiteral("media-optical"), style()->standardIcon(QStyle::SP_DriveCDIcon));
-  std::vector<SourceItem*> images;
-  for (const auto& owned : sources_) {
-    SourceItem* item = owned.get();
-    if (item->kind == SourceItem::Kind::kImage) {
-      images.push_back(item);
-      continue;
-    }
-    QTreeWidgetItem* row;
-    if (item->kind == SourceItem::Kind::kDisk) {
-      row = diskNode = new QTreeWidgetItem(diskList_);
-      QFont bold = row->font(0);
-      bold.setBold(true);
-      row->setFont(0, bold);
-      row->setIcon(0, item->removable ? removableIcon : driveIcon);
-    } else {
-      row = new QTreeWidgetItem(diskNode ? diskNode : diskList_->invisibleRootItem());
-      row->setIcon(0, item->removable ? removableIcon : driveIcon);
-      row->setText(1, item->fileSystem);
-    }
-    row->setText(0, SourceLabel(*item));
-    row->setText(2, SizeQ(item->totalBytes));
-    row->setData(0, kSourceRole, QVariant::fromValue<void*>(item));
-    if (item == selected) select = row;
-  }
-  imageNode_ = new QTreeWidgetItem(diskList_);
-  imageNode_->setText(0, QStringLiteral("Image File"));
+  imageNode_ = new QTreeWidgetItem();
+  imageNode_->setText(0, Text("MainWnd", "ImageFile"));
   QFont bold = imageNode_->font(0);
   bold.setBold(true);
   imageNode_->setFont(0, bold);
   imageNode_->setIcon(0, imageIcon);
-  for (SourceItem* item : images) {
-    auto* row = new QTreeWidgetItem(imageNode_);
+  std::unordered_map<const SourceItem*, QTreeWidgetItem*> rows;
+  for (const auto& owned : sources_) {
+    SourceItem* item = owned.get();
+    QTreeWidgetItem* parentRow = nullptr;
+    if (item->parent) {
+      auto found = rows.find(item->parent);
+      parentRow = found != rows.end() ? found->second : nullptr;
+    } else if (item->kind == SourceItem::Kind::kImage) {
+      parentRow = imageNode_;
+    }
+    auto* row = parentRow ? new QTreeWidgetItem(parentRow) : new QTreeWidgetItem(diskList_);
+    if (item->kind == SourceItem::Kind::kDisk) {
+      QFont boldDisk = row->font(0);
+      boldDisk.setBold(true);
+      row->setFont(0, boldDisk);
+    }
+    row->setIcon(0, item->InImage() ? imageIcon : item->removable ? removableIcon : driveIcon);
     row->setText(0, SourceLabel(*item));
-    row->setText(1, item->fileSystem);
+    if (item->kind != SourceItem::Kind::kDisk) row->setText(1, FileSystemLabel(*item));
     row->setText(2, SizeQ(item->totalBytes));
-    row->setIcon(0, imageIcon);
-    row->setToolTip(0, QString::fromStdString(item->path.string()));
+    if (item->InImage()) row->setToolTip(0, QString::fromStdString(item->path.string()));
     row->setData(0, kSourceRole, QVariant::fromValue<void*>(item));
+    rows[item] = row;
     if (item == selected) select = row;
   }
+  diskList_->addTopLevelItem(imageNode_);
   imageNode_->setHidden(mode_ == 1);
   diskList_->expandAll();
   if (select) diskList_->setCurrentItem(select);
@@ -538,15 +550,27 @@ void MainWindow::ShowSourceDetails() {
     }
 }
 
-SourceItem* MainWindow::AddImage(const QString& path) { return AddSource(MakeImageSource(path.toStdString())); }
+SourceItem* MainWindow::AddImage(const QString& path) {
+  auto items = MakeImageSources(path.toStdString());
+  SourceItem* image = items.front().get();
+  // The image row first: its partitions hang below it.
+  for (size_t i = 0; i + 1 < items.size(); ++i) sources_.push_back(std::move(items[i]));
+  AddSource(std::move(items.back()));
+  SelectSource(image);
+  return image;
+}
 
 SourceItem* MainWindow::AddSource(std::unique_ptr<SourceItem> owned) {
   SourceItem* item = owned.get();
   sources_.push_back(std::move(owned));
   FillSourceList();
+  SelectSource(item);
+  return item;
+}
+
+void MainWindow::SelectSource(const SourceItem* item) {
   for (QTreeWidgetItemIterator it(diskList_); *it; ++it)
     if ((*it)->data(0, kSourceRole).value<void*>() == item) diskList_->setCurrentItem(*it);
-  return item;
 }
 
 void MainWindow::RefreshDevices() {
@@ -554,13 +578,17 @@ void MainWindow::RefreshDevices() {
   std::vector<std::unique_ptr<SourceItem>> fresh = EnumerateDisks();
   for (auto& item : fresh)
     for (auto& old : sources_)
-      if (old && old->kind == item->kind && old->path == item->path && old->engine) item->engine = std::move(old->engine);
+      if (old && old->kind == item->kind && old->path == item->path && old->firstSector == item->firstSector &&
+          old->engine()) {
+        item->scan.engine = std::move(old->scan.engine);
+        item->scan.source = old->scan.source;
+      }
   for (auto& old : sources_)
-    if (old && old->kind == SourceItem::Kind::kImage) fresh.push_back(std::move(old));
+    if (old && old->InImage()) fresh.push_back(std::move(old));
   // Results point at engines; a device that left takes its engine with it.
   bool lostEngine = false;
   for (auto& old : sources_)
-    if (old && old->engine) lostEngine = true;
+    if (old && old->engine() && !old->InImage()) lostEngine = true;
   if (lostEngine && results_) {
     results_.reset();
     model_->SetResults(nullptr);
@@ -573,7 +601,7 @@ void MainWindow::RefreshDevices() {
 
 bool MainWindow::MakeReadable(const std::vector<SourceItem*>& sources) {
   for (SourceItem* source : sources) {
-    if (source->kind == SourceItem::Kind::kImage) continue;
+    if (source->InImage()) continue;
     const std::filesystem::path disk = DiskDevicePath(source->disk);
     QString error;
     if (!disk.empty() && !EnsureDiskReadable(disk, &error)) {
@@ -588,11 +616,13 @@ std::vector<SourceItem*> MainWindow::SourcesToScan() const {
   std::vector<SourceItem*> out;
   SourceItem* selected = selectedSource();
   if (!selected) return out;
-  if (selected->kind != SourceItem::Kind::kDisk) return {selected};
-  // A disk row: every partition of that disk, in list order.
+  // A disk row (or a partitioned image): every partition of it, in list
+  // order. Unallocated stretches hold no file system to list, so only a deep
+  // scan (which carves) takes them.
+  const bool deep = page_ == kPageFileTypes;
   for (const auto& item : sources_)
-    if (item->kind == SourceItem::Kind::kPartition && item->disk == selected->disk) out.push_back(item.get());
-  if (out.empty()) out.push_back(selected);  // an unpartitioned disk: the disk itself
+    if (item->parent == selected && (deep || item->volume.kind != EntryKind::kGap)) out.push_back(item.get());
+  if (out.empty()) out.push_back(selected);  // an unpartitioned disk or image: the whole of it
   return out;
 }
 
@@ -605,26 +635,43 @@ bool MainWindow::ScanSelected() {
   if (!MakeReadable(sources)) return false;
   const bool deep = page_ == kPageFileTypes;
   lastScanDeep_ = deep;
-  for (SourceItem* source : sources) source->engine.reset();
+  lastScanCancelled_ = false;
   if (results_) {
     model_->SetResults(nullptr);
     results_.reset();
+    typeRows_.clear();
+  }
+  std::vector<ScanEntry*> entries;
+  for (SourceItem* source : sources) {
+    source->scan.engine.reset();
+    if (ResolveForScan(*source) != kSuccess) {
+      ShowMessageBox(BoxKind::kWarning, this, Msg("MSG0504"), 300, 130);
+      return false;
+    }
+    entries.push_back(&source->scan);
   }
   int result;
   {
-    JobWindow window(this, QStringLiteral("ScanProcessWnd"), "ScanWnd", 420, 230);
+    JobWindow window(this, QStringLiteral("ScanProcessWnd"), "ScanWnd", 420, 260);
+    // Hidden until the saved-scan question (deep scans) is settled.
+    window.StayHiddenUntilRevealed();
     result = window.Run([&](IJobView& view) {
-      return std::make_unique<ScanJob>(view, LanguageTable::Instance(), sources, deep);
+      ScanOptions options;
+      options.deep = deep;
+      auto job = std::make_unique<ScanJob>(view, LanguageTable::Instance(), entries, options);
+      job->passStarting = [&window] { window.Reveal(); };
+      return job;
     });
-    lastScanCancelled_ = static_cast<ScanJob*>(window.job())->cancelled();
   }
+  for (SourceItem* source : sources)
+    if (source->scan.outcome.status == ScanStatus::kStopped) lastScanCancelled_ = true;
   if (result == kJobFailed) {
     ShowMessageBox(BoxKind::kWarning, this, Msg("MSG0504"), 300, 130);
     return false;
   }
-  std::vector<SourceItem*> scanned;
+  std::vector<ScanEntry*> scanned;
   for (SourceItem* source : sources)
-    if (source->engine) scanned.push_back(source);
+    if (source->scan.engine) scanned.push_back(&source->scan);
   if (scanned.empty()) return false;
 
   // The extension list: the ticked types, or photos, audio and video.
@@ -636,8 +683,16 @@ bool MainWindow::ScanSelected() {
   {
     JobWindow window(this, QStringLiteral("SearchProcessWnd"), "SearchProcessWnd", 400, 160);
     window.Run([&](IJobView& view) {
-      return std::make_unique<SearchJob>(view, LanguageTable::Instance(), scanned, extensions, *found);
+      return std::make_unique<SearchJob>(view, LanguageTable::Instance(), scanned, extensions, found->records);
     });
+    // Which engine found which record: the search appends entry by entry.
+    const auto& ends = static_cast<SearchJob*>(window.job())->resultsEnd();
+    found->sourceOf.reserve(found->records.size());
+    for (size_t e = 0; e < ends.size(); ++e) {
+      found->engines.push_back(scanned[e]->engine.get());
+      found->sourceOf.resize(ends[e], static_cast<uint16_t>(e));
+    }
+    found->records.resize(found->sourceOf.size());  // nothing unowned is listed
   }
   ShowResults(std::move(found));
   return true;
@@ -755,6 +810,28 @@ void MainWindow::OnTypeNodeTicked(QTreeWidgetItem* item) {
   }
 }
 
+void MainWindow::UpdateTypeTicks() {
+  auto stateOf = [](uint64_t ticked, uint64_t total) {
+    return ticked == 0 ? Qt::Unchecked : ticked == total ? Qt::Checked : Qt::PartiallyChecked;
+  };
+  QSignalBlocker block(typeTree_);
+  for (int c = 0; c < typeTree_->topLevelItemCount(); ++c) {
+    QTreeWidgetItem* category = typeTree_->topLevelItem(c);
+    uint64_t categoryTicked = 0, categoryTotal = 0;
+    for (int i = 0; i < category->childCount(); ++i) {
+      QTreeWidgetItem* node = category->child(i);
+      const QVariant index = node->data(0, kTypeRowsRole);
+      if (!index.isValid() || index.toInt() >= int(typeRows_.size())) continue;
+      const auto& rows = typeRows_[index.toInt()];
+      const uint64_t ticked = std::count_if(rows.begin(), rows.end(), [this](uint32_t r) { return model_->IsTicked(r); });
+      node->setCheckState(0, stateOf(ticked, rows.size()));
+      categoryTicked += ticked;
+      categoryTotal += rows.size();
+    }
+    category->setCheckState(0, stateOf(categoryTicked, categoryTotal));
+  }
+}
+
 void MainWindow::UpdateSelectionSummary() {
   auto* summary = Control<QLabel>(form_, "SelectedFileInfo");
   auto* recover = Control<QPushButton>(form_, "BtnRecover");
@@ -808,7 +885,7 @@ void MainWindow::PreviewCurrent() {
 
 bool MainWindow::ConfirmRecoveryFolder(const QString& root) {
   for (const auto& item : sources_) {
-    if (!item->engine || item->kind == SourceItem::Kind::kImage) continue;
+    if (!item->engine() || item->InImage()) continue;
     if (OnSameDisk(item->path, root.toStdString()))
       return ShowMessageBox(BoxKind::kConfirm, this, Msg("MSG0805"), 450, 150) == kBoxOk;
   }
@@ -821,14 +898,23 @@ void MainWindow::RecoverTicked() {
   if (root.isEmpty()) return;
   while (root.size() > 1 && (root.endsWith(QLatin1Char('/')) || root.endsWith(QLatin1Char('\\')))) root.chop(1);
   if (!ConfirmRecoveryFolder(root)) return;
+  // One batch per engine, in the order of the scanned sources.
+  std::vector<RecoverBatch> batches(results_->engines.size());
+  for (size_t e = 0; e < batches.size(); ++e) batches[e].engine = results_->engines[e];
+  for (uint32_t record : model_->TickedRecords()) {
+    FoundItem item;
+    item.record = results_->records[record];
+    batches[results_->sourceOf[record]].items.push_back(std::move(item));
+  }
+  std::erase_if(batches, [](const RecoverBatch& batch) { return batch.items.empty() || !batch.engine; });
   JobWindow window(this, QStringLiteral("RecoverProcessWnd"), "RecoverProcessWnd", 520, 220);
   if (auto* open = Control<QPushButton>(&window, "OpenBtn"))
     connect(open, &QPushButton::clicked, &window, [root] {
       QProcess::startDetached(QStringLiteral("xdg-open"), {root});
     });
   window.Run([&](IJobView& view) {
-    return std::make_unique<RecoverJob>(view, LanguageTable::Instance(), *results_, model_->TickedRecords(),
-                                        root.toStdString());
+    return std::make_unique<RecoverJob>(view, LanguageTable::Instance(), std::move(batches), root.toStdString(),
+                                        false);
   });
 }
 
@@ -882,7 +968,7 @@ void MainWindow::CreateImageOfSelected() {
 
 void MainWindow::ShowHelp() {
   QDialog dialog(this);
-  dialog.setWindowTitle(QStringLiteral("Kestrel Help"));
+  dialog.setWindowTitle(Text("MenuWnd", "HelpTitle"));
   auto* layout = new QVBoxLayout(&dialog);
   auto* browser = new QTextBrowser(&dialog);
   browser->setOpenExternalLinks(false);
@@ -893,12 +979,9 @@ void MainWindow::ShowHelp() {
 }
 
 void MainWindow::ShowAbout() {
-  ShowMessageBox(BoxKind::kInformation, this,
-                 QStringLiteral("Kestrel %1\n\nFinds deleted and lost files on disks, memory cards and image files, "
-                                "and writes disk images. It never writes to the disk it scans and makes no network "
-                                "access.\n\nLicence: see the LICENSE file shipped with Kestrel.")
-                     .arg(QStringLiteral(KESTREL_VERSION)),
-                 420, 200);
+  // Language files keep a text on one line; "\n" in it breaks the line.
+  QString text = Text("MenuWnd", "AboutText").replace(QLatin1String("\\n"), QLatin1String("\n"));
+  ShowMessageBox(BoxKind::kInformation, this, FormatMsg(text, {QStringLiteral(KESTREL_VERSION)}), 420, 200);
 }
 
 void MainWindow::StartDeviceMonitor() {

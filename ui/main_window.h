@@ -51,6 +51,7 @@ class MainWindow : public QMainWindow {
   SourceItem* AddImage(const QString& path);
   // Adds a source (a disk or partition found elsewhere) to the list and selects it.
   SourceItem* AddSource(std::unique_ptr<SourceItem> item);
+  void SelectSource(const SourceItem* item);
   // Rebuilds the disk part of the source list (device arrival or removal).
   void RefreshDevices();
 
@@ -102,6 +103,8 @@ class MainWindow : public QMainWindow {
   void OnTypeNodeTicked(QTreeWidgetItem* item);
   void UpdateSelectionSummary();
   void UpdateCheckAll();
+  // Each type and category box shows whether all, some or none of its files are ticked.
+  void UpdateTypeTicks();
   void PreviewCurrent();
   void UpdateHeaderTitles();
   void OnBack();
@@ -109,6 +112,7 @@ class MainWindow : public QMainWindow {
   void ShowAbout();
   void StartDeviceMonitor();
   QString SourceLabel(const SourceItem& item) const;
+  QString FileSystemLabel(const SourceItem& item) const;
   std::vector<SourceItem*> SourcesToScan() const;
   // Opens each disk directly or through UDisks2; says which one cannot be read.
   bool MakeReadable(const std::vector<SourceItem*>& sources);

@@ -37,6 +37,10 @@ MessageBoxDialog::MessageBoxDialog(int kind, QWidget* owner, const QString& text
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(form);
   ApplySection(this, "MessageBox");
+  // A box that asks answers yes or no; one that tells is closed with OK.
+  if (kind == 1 || kind == 4)
+    if (auto* ok = Control<QPushButton>(this, "okbtn"); ok && !Text("MessageBox", "yesbtn").isEmpty())
+      ok->setText(Text("MessageBox", "yesbtn"));
 
   const QString title = Msg(style.titleId);
   setWindowTitle(title.isEmpty() ? QStringLiteral("Kestrel") : title);

@@ -1,5 +1,7 @@
 #include "ui/results_model.h"
 
+#include "ui/texts.h"
+
 #include <QApplication>
 #include <QIcon>
 #include <QPointer>
@@ -191,16 +193,16 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::TextAlignmentRole && index.column() == kColSize)
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
   if (role == Qt::ToolTipRole && index.column() == kColName && !record.contentValid)
-    return QStringLiteral("The first block of this file does not look like its type: it may be damaged.");
+    return Text("MainWnd", "ContentMismatch");
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
     case kColName: return QString::fromUtf8(record.Name().data(), record.Name().size());
     case kColSize: return record.IsDirectory() ? QString() : QString::fromStdString(SizeText(int64_t(record.size)));
     case kColType: return TypeText(record);
     case kColModified:
-      return record.modified ? QString::fromStdString(TimeText(record.modified)) : QStringLiteral("    ----    ");
+      return record.modified ? QString::fromStdString(TimeText(record.modified, DateStyle::kIso)) : QStringLiteral("    ----    ");
     case kColCreated:
-      return record.created ? QString::fromStdString(TimeText(record.created)) : QStringLiteral("    ----    ");
+      return record.created ? QString::fromStdString(TimeText(record.created, DateStyle::kIso)) : QStringLiteral("    ----    ");
     case kColPath: return PathOf(recordIndex);
     default: return {};
   }

@@ -4,16 +4,22 @@
 
 namespace kestrel {
 
+RecoverJob::RecoverJob(IJobView& view, LanguageTable& texts, std::vector<RecoverBatch> batches,
+                       std::filesystem::path root, bool keepPaths)
+    : Job(view, texts), batches_(std::move(batches)), root_(std::move(root)), keepPaths_(keepPaths) {
+  for (const RecoverBatch& batch : batches_) itemCount_ += batch.items.size();
+}
+
 RecoverJob::RecoverJob(IJobView& view, LanguageTable& texts, IFileRecoveryParse& engine, std::vector<FoundItem> items,
                        std::filesystem::path root, bool keepPaths)
-    : Job(view, texts), engine_(engine), items_(std::move(items)), root_(std::move(root)), keepPaths_(keepPaths) {}
+    : RecoverJob(view, texts, std::vector<RecoverBatch>{{&engine, std::move(items)}}, std::move(root), keepPaths) {}
 
 RecoverJob::RecoverJob(IJobView& view, LanguageTable& texts, IFileRecoveryParse& engine, const FoundItem& item,
                        std::filesystem::path root)
     : RecoverJob(view, texts, engine, std::vector<FoundItem>{item}, std::move(root), false) {}
 
 void RecoverJob::ShowCounts() {
-  view_.SetText("recovered", FillIn(Msg("MSG1102"), {std::to_string(done_), std::to_string(items_.size()),
+  view_.SetText("recovered", FillIn(Msg("MSG1102"), {std::to_string(done_), std::to_string(itemCount_),
                                                      std::to_string(done_ - failed_), std::to_string(failed_)}));
 }
 
@@ -45,8 +51,15 @@ int RecoverJob::Run() {
       view_.SetText("DetailList", "failed\t" + shown + "\t" + file.reason);
     }
   };
-  tally_ = RecoverItems(engine_, items_, root_, keepPaths_, hooks, report);
-  if (tally_.stopped) return kJobCancelled;
+  for (const RecoverBatch& batch : batches_) {
+    const RecoveryTally tally = RecoverItems(*batch.engine, batch.items, root_, keepPaths_, hooks, report);
+    tally_.recovered += tally.recovered;
+    tally_.failed += tally.failed;
+    if (tally.stopped) {
+      tally_.stopped = true;
+      return kJobCancelled;
+    }
+  }
   view_.SetVisible("FinishBtn", true);
   view_.SetVisible("CancelBtn", false);
   return kJobDone;

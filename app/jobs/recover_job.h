@@ -18,8 +18,18 @@
 
 namespace kestrel {
 
+// Items found by one engine (a window may recover from several scanned
+// partitions at once).
+struct RecoverBatch {
+  IFileRecoveryParse* engine = nullptr;
+  std::vector<FoundItem> items;
+};
+
 class RecoverJob : public Job {
  public:
+  // Several engines' items, one batch after the other, counted as one list.
+  RecoverJob(IJobView& view, LanguageTable& texts, std::vector<RecoverBatch> batches, std::filesystem::path root,
+             bool keepPaths);
   // List mode: items keep their folder paths when keepPaths is set.
   RecoverJob(IJobView& view, LanguageTable& texts, IFileRecoveryParse& engine, std::vector<FoundItem> items,
              std::filesystem::path root, bool keepPaths);
@@ -39,8 +49,8 @@ class RecoverJob : public Job {
  private:
   void ShowCounts();
 
-  IFileRecoveryParse& engine_;
-  std::vector<FoundItem> items_;
+  std::vector<RecoverBatch> batches_;
+  size_t itemCount_ = 0;
   std::filesystem::path root_;
   bool keepPaths_ = false;
   RecoveryTally tally_;

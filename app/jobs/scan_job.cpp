@@ -84,6 +84,7 @@ int SearchJob::Run() {
     entry->engine->SetSearchCallback(OnSearchProgress, this);
     int result = entry->engine->SearchByExtension(extensions_, results_);
     entry->engine->SetSearchCallback(nullptr, nullptr);
+    resultsEnd_.push_back(results_.size());
     if (result == kCancelled) return kJobCancelled;
   }
   return kJobDone;

@@ -60,6 +60,9 @@ class SearchJob : public Job {
   // appended to results.
   SearchJob(IJobView& view, LanguageTable& texts, std::vector<ScanEntry*> entries, std::string extensions,
             std::vector<FoundFileRecord>& results);
+  // After the job: per entry searched, the size results had when its search
+  // ended, so a front end knows which engine found which record.
+  const std::vector<size_t>& resultsEnd() const { return resultsEnd_; }
 
  protected:
   int Run() override;
@@ -71,6 +74,7 @@ class SearchJob : public Job {
   std::vector<ScanEntry*> entries_;
   std::string extensions_;
   std::vector<FoundFileRecord>& results_;
+  std::vector<size_t> resultsEnd_;
 };
 
 // The text naming a source on a job's "stage": the message, a space and the

@@ -38,6 +38,12 @@ TEST(TimeText, WritesStoredFiletimeWithoutPaddingTheDate) {
   EXPECT_FALSE(TimeText(UINT64_MAX).empty());
 }
 
+TEST(TimeText, IsoStylePadsMonthAndDay) {
+  const uint64_t filetime = (1394183100ULL + 11644473600ULL) * 10000000ULL;
+  EXPECT_EQ(TimeText(filetime, DateStyle::kIso), "2014-03-07 09:05:00");
+  EXPECT_EQ(TimeText((1609459199ULL + 11644473600ULL) * 10000000ULL, DateStyle::kIso), "2020-12-31 23:59:59");
+}
+
 TEST(FileCategory, TriesListsInOrderWithSubstringRule) {
   EXPECT_EQ(FileCategory("photo.JPG"), "photo");
   EXPECT_EQ(FileCategory("notes"), "others");

@@ -2,11 +2,16 @@
 // results by kind with the right counts, tick, recover byte-exact; a
 // cancelled scan; the same-disk question; image destination checks; and a
 // language switch.
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -16,6 +21,7 @@
 #include "app/language_table.h"
 #include "catalogue/categories.h"
 #include "engines/engine_factory.h"
+#include "ui/job_window.h"
 #include "ui/main_window.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
@@ -67,6 +73,22 @@ QString DeviceHolding(const QString& path) {
     }
   }
   return best.startsWith(QLatin1String("/dev/")) ? best : QString();
+}
+
+// The card with a gigabyte of zeros behind it: a deep pass over it takes
+// long enough for a cancel to land mid-pass.
+QString PaddedCopy(const QString& image, const QString& out) {
+  QFile::remove(out);
+  if (!QFile::copy(image, out)) return {};
+  QFile file(out);
+  if (!file.open(QIODevice::ReadWrite) || !file.resize(qint64(1) << 30)) return {};
+  return out;
+}
+
+bool AnyJobWindowVisible() {
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (qobject_cast<JobWindow*>(top) && top->isVisible()) return true;
+  return false;
 }
 
 }  // namespace
@@ -138,16 +160,8 @@ class FlowTest : public QObject {
   }
 
   void cancelledScanStopsTheWorkerAndShowsWhatWasFound() {
-    // A gigabyte of zeros behind the card: the deep pass takes long enough
-    // for the cancel to land mid-scan.
-    const QString big = root_ + QStringLiteral("/big.img");
-    QFile::remove(big);
-    QVERIFY(QFile::copy(image_, big));
-    QFile file(big);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.resize(qint64(1) << 30));
-    file.close();
-
+    const QString big = PaddedCopy(image_, root_ + QStringLiteral("/big.img"));
+    QVERIFY(!big.isEmpty());
     MainWindow window(false);
     window.SetMode(0);
     window.AddImage(big);
@@ -164,13 +178,141 @@ class FlowTest : public QObject {
         QMetaObject::invokeMethod(cancel, &QPushButton::click, Qt::QueuedConnection);
       }
     };
-    QElapsedTimer timer;
-    timer.start();
     window.ScanSelected();
     QVERIFY(clicked);
     QCOMPARE(hand.boxTexts.value(0), Msg("MSG0709"));
     QVERIFY(window.lastScanCancelled());
     QCOMPARE(window.page(), int(kPageResults));
+  }
+
+  void interruptedDeepScanIsOfferedAgainBeforeItsWindowShows() {
+    // A gigabyte without a file system: the deep pass reads all of it.
+    const QString big = root_ + QStringLiteral("/resume.img");
+    QFile blank(big);
+    QVERIFY(blank.open(QIODevice::WriteOnly) && blank.resize(qint64(1) << 30));
+    blank.close();
+    MainWindow window(false);
+    window.SetMode(0);
+    window.AddImage(big);
+    window.ShowPage(kPageFileTypes);
+    ModalHand hand;
+    // Stop the first scan once its deep pass counts sectors, so its state is saved.
+    bool cancelQueued = false;
+    hand.onWindow = [&](QWidget* modal) {
+      auto* cancel = modal->findChild<QPushButton*>(QStringLiteral("cancelbtn"));
+      auto* sectors = modal->findChild<QLabel*>(QStringLiteral("sectors"));
+      if (!cancelQueued && cancel && sectors && sectors->isVisible()) {
+        cancelQueued = true;
+        QMetaObject::invokeMethod(cancel, &QPushButton::click, Qt::QueuedConnection);
+      }
+    };
+    window.ScanSelected();
+    QVERIFY(window.lastScanCancelled());
+    QCOMPARE(hand.boxTexts, QStringList{Msg("MSG0709")});
+
+    // The second deep scan asks first, over the main window, its own window
+    // still hidden; "no" starts afresh, and that scan is stopped too.
+    bool jobWindowShownDuringQuestion = true;
+    hand.onBox = [&](QWidget* box) {
+      if (qobject_cast<MessageBoxDialog*>(box)->messageText() == Msg("MSG1206")) {
+        jobWindowShownDuringQuestion = AnyJobWindowVisible();
+        QCOMPARE(box->parentWidget(), static_cast<QWidget*>(&window));
+      }
+    };
+    hand.Answer({QStringLiteral("cancelbtn"), QStringLiteral("okbtn")});
+    cancelQueued = false;
+    window.ShowPage(kPageFileTypes);
+    window.ScanSelected();
+    QCOMPARE(hand.boxTexts, QStringList({Msg("MSG0709"), Msg("MSG1206"), Msg("MSG0709")}));
+    QVERIFY(!jobWindowShownDuringQuestion);
+  }
+
+  void partitionedImageListsItsPartitionsAndRecoversFromEach() {
+    const QString disk = UnpackImage(QStringLiteral("disk-mbr.img"), root_);
+    QVERIFY(!disk.isEmpty());
+    MainWindow window(false);
+    window.SetMode(0);
+    window.ShowPage(kPageSources);
+    SourceItem* image = window.AddImage(disk);
+    QCOMPARE(window.selectedSource(), image);
+    QStringList partitions;
+    for (const auto& item : window.sources())
+      if (item->parent == image) partitions << QStringLiteral("%1 %2").arg(item->entryNumber).arg(item->fileSystem);
+    QCOMPARE(partitions, QStringList({QStringLiteral("1 FAT32"), QStringLiteral("5 NTFS"), QStringLiteral("6 FAT32")}));
+    auto* imageRow = window.findChild<QTreeWidget*>(QStringLiteral("DiskList"))->currentItem();
+    QCOMPARE(imageRow->childCount(), 3);
+
+    // The image row scans every partition; each deleted two photos.
+    QVERIFY(window.ScanSelected());
+    QVERIFY(window.SelectTypeNode(QStringLiteral("jpg")));
+    QCOMPARE(window.resultsModel()->rowCount(), 6);
+    QCOMPARE(int(window.resultsModel()->results()->engines.size()), 3);
+    std::multiset<qint64> sizes;
+    for (uint32_t record : window.resultsModel()->rows()) sizes.insert(window.resultsModel()->results()->records[record].size);
+
+    window.typeTree()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    QTemporaryDir destination;
+    FileChoosers choosers = NativeFileChoosers();
+    choosers.recoveryFolder = [&](QWidget*) { return destination.path(); };
+    window.SetFileChoosers(choosers);
+    ModalHand hand;
+    hand.onWindow = [](QWidget* modal) {
+      auto* finish = modal->findChild<QPushButton*>(QStringLiteral("FinishBtn"));
+      if (finish && finish->isVisible()) finish->click();
+    };
+    window.RecoverTicked();
+    // Same names on three partitions: six files, each read through its own
+    // partition's engine (a wrong engine reads other sectors: no JPEG).
+    const QFileInfoList written = QDir(destination.path() + QStringLiteral("/photo")).entryInfoList(QDir::Files);
+    QCOMPARE(written.size(), 6);
+    std::multiset<qint64> writtenSizes;
+    for (const QFileInfo& info : written) {
+      QFile file(info.filePath());
+      QVERIFY(file.open(QIODevice::ReadOnly));
+      const QByteArray bytes = file.readAll();
+      QVERIFY2(bytes.startsWith("\xFF\xD8\xFF") && bytes.endsWith("\xFF\xD9"), qPrintable(info.fileName()));
+      writtenSizes.insert(bytes.size());
+    }
+    QVERIFY(writtenSizes == sizes);
+  }
+
+  void typeBoxesFollowTheTicksOfTheirFiles() {
+    MainWindow window(false);
+    window.SetMode(0);
+    window.AddImage(image_);
+    QVERIFY(window.ScanSelected());
+    QVERIFY(window.SelectTypeNode(QStringLiteral("jpg")));
+    QTreeWidgetItem* photos = window.typeTree()->topLevelItem(0);
+    QTreeWidgetItem* jpg = window.typeTree()->currentItem();
+    QVERIFY(photos->childCount() > 1);  // other photo types besides jpg
+    ResultsModel* model = window.resultsModel();
+    QVERIFY(model->rowCount() > 1);
+
+    model->setData(model->index(0, kColTick), Qt::Checked, Qt::CheckStateRole);
+    QCOMPARE(jpg->checkState(0), Qt::PartiallyChecked);
+    QCOMPARE(photos->checkState(0), Qt::PartiallyChecked);
+    window.findChild<QCheckBox*>(QStringLiteral("CheckAll"))->click();
+    QCOMPARE(jpg->checkState(0), Qt::Checked);
+    QCOMPARE(photos->checkState(0), Qt::PartiallyChecked);
+    // A partly ticked category ticked by the user takes every file below it.
+    photos->setCheckState(0, Qt::Checked);
+    for (int i = 0; i < photos->childCount(); ++i) QCOMPARE(photos->child(i)->checkState(0), Qt::Checked);
+    model->setData(model->index(0, kColTick), Qt::Unchecked, Qt::CheckStateRole);
+    QCOMPARE(jpg->checkState(0), Qt::PartiallyChecked);
+    photos->setCheckState(0, Qt::Unchecked);
+    QCOMPARE(jpg->checkState(0), Qt::Unchecked);
+    QCOMPARE(model->tickedCount(), uint64_t(0));
+
+    // Dates in ISO form, whatever the language.
+    bool sawDate = false;
+    for (int row = 0; row < model->rowCount(); ++row) {
+      const QString modified = model->data(model->index(row, kColModified), Qt::DisplayRole).toString();
+      if (modified.trimmed() == QLatin1String("----")) continue;
+      sawDate = true;
+      QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$")).match(modified).hasMatch(),
+               qPrintable(modified));
+    }
+    QVERIFY(sawDate);
   }
 
   void recoveryFolderOnAScannedDiskAsksFirst() {
@@ -181,7 +323,7 @@ class FlowTest : public QObject {
     auto source = std::make_unique<SourceItem>();
     source->kind = SourceItem::Kind::kPartition;
     source->path = device.toStdString();
-    source->engine = CreateEngineForKind(FileSystemKind::kFat, false);  // as if scanned
+    source->scan.engine = CreateEngineForKind(FileSystemKind::kFat, false);  // as if scanned
     window.AddSource(std::move(source));
     ModalHand hand;
     hand.Answer({QStringLiteral("cancelbtn"), QStringLiteral("okbtn")});
@@ -234,17 +376,35 @@ class FlowTest : public QObject {
     MainWindow window(false);
     window.SetMode(0);
     window.ShowPage(kPageSources);
-    const QString english = LabelText(&window, "ToolbarText1");
-    const QString status = LabelText(&window, "TxtStatus");
-    QVERIFY(!english.isEmpty());
+    auto buttonText = [&](const char* name) { return window.findChild<QAbstractButton*>(QString::fromLatin1(name))->text(); };
+    auto menuText = [&](const char* name) { return window.findChild<QAction*>(QString::fromLatin1(name))->text(); };
+    auto header = [&](int column) { return window.fileList()->model()->headerData(column, Qt::Horizontal).toString(); };
+    const QStringList buttons{QStringLiteral("BtnScan"), QStringLiteral("BtnPrev"), QStringLiteral("BtnLoadImage"),
+                              QStringLiteral("BtnAdvanceScan"), QStringLiteral("TabScan"), QStringLiteral("BtnRecoverMode")};
+    auto snapshot = [&] {
+      QStringList texts{LabelText(&window, "ToolbarText1"), LabelText(&window, "TxtStatus"), menuText("item_help"),
+                        menuText("item_exit"), header(kColSize), header(kColModified),
+                        window.findChild<QTreeWidget*>(QStringLiteral("DiskList"))->headerItem()->text(1)};
+      for (const QString& name : buttons) texts << buttonText(name.toLatin1().constData());
+      return texts;
+    };
+    const QStringList english = snapshot();
+    for (const QString& text : english) QVERIFY2(!text.isEmpty(), qPrintable(english.join(QLatin1Char('|'))));
     const QString other = QString::fromStdString(languages[1].first);
     window.SwitchLanguage(other);
     QCOMPARE(QString::fromStdString(LanguageTable::Instance().Current()), other);
     QCOMPARE(LabelText(&window, "ToolbarText1"), Msg("MSG0503"));
-    QVERIFY(LabelText(&window, "ToolbarText1") != english);
-    QVERIFY(LabelText(&window, "TxtStatus") != status);
+    const QStringList switched = snapshot();
+    for (int i = 0; i < english.size(); ++i)
+      QVERIFY2(switched[i] != english[i], qPrintable(QStringLiteral("unchanged: ") + english[i]));
+    // Boxes take their buttons from the new language too.
+    ModalHand hand;
+    QString yes;
+    hand.onBox = [&](QWidget* box) { yes = box->findChild<QPushButton*>(QStringLiteral("okbtn"))->text(); };
+    ShowMessageBox(BoxKind::kQuestion, &window, QStringLiteral("?"), 300, 130);
+    QCOMPARE(yes, Text("MessageBox", "yesbtn"));
     window.SwitchLanguage(QString::fromStdString(languages[0].first));
-    QCOMPARE(LabelText(&window, "ToolbarText1"), english);
+    QCOMPARE(snapshot(), english);
   }
 
  private:

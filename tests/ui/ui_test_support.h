@@ -29,6 +29,8 @@ class ModalHand : public QObject {
   void Answer(const QStringList& buttons) { answers_ = buttons; }
   // Called for every poll while a non-box modal window is up.
   std::function<void(QWidget*)> onWindow;
+  // Called once per message box, before it is answered.
+  std::function<void(QWidget*)> onBox;
   QStringList boxTexts;
   QList<int> boxKinds;
 
