@@ -38,9 +38,11 @@ JobWindow::JobWindow(QWidget* owner, const QString& layout, std::string_view sec
   }
   if (auto* details = Control<QTreeWidget>(this, "DetailList")) {
     details->hide();
-    details->header()->setStretchLastSection(false);
-    details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    details->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    // Names are short, reasons long: the name keeps its width, the reason
+    // takes the rest, and both show whole in their tooltips.
+    details->header()->setStretchLastSection(true);
+    details->header()->setSectionResizeMode(0, QHeaderView::Interactive);
+    details->setColumnWidth(0, 200);
   }
   if (auto* detailBtn = Control<QPushButton>(this, "DetailBtn"))
     connect(detailBtn, &QPushButton::clicked, this, &JobWindow::ToggleDetails);
@@ -93,8 +95,11 @@ void JobWindow::ApplyText(const QString& control, const QString& text) {
     QStringList columns = text.split(QLatin1Char('\t'));
     const bool failed = columns.value(0) == QLatin1String("failed");
     if (columns.size() > 2) columns.removeFirst();
+    const QString path = columns.value(0);
+    columns[0] = path.section(QLatin1Char('/'), -1);
     auto* row = new QTreeWidgetItem(columns);
-    row->setToolTip(0, columns.value(0));
+    row->setToolTip(0, path);
+    row->setToolTip(1, columns.value(1));
     if (failed) {
       for (int c = 0; c < row->columnCount(); ++c) row->setForeground(c, QColor(0xD0, 0x20, 0x20));
       list->insertTopLevelItem(0, row);

@@ -37,7 +37,7 @@ void Click(QWidget* root, const char* name) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc < 4) {
-    qWarning("usage: kestrel-screenshots IMAGE OUTPUT-FOLDER RECOVERY-FOLDER");
+    qWarning("usage: kestrel-screenshots IMAGE OUTPUT-FOLDER RECOVERY-FOLDER [PARTITIONED-IMAGE]");
     return 2;
   }
   const QString image = QString::fromLocal8Bit(argv[1]);
@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
   Save(&window, out, QStringLiteral("1-home.png"));
 
   Click(&window, "BtnRecoverMode");
+  // A partitioned disk image shows its partitions below it; the card is the one scanned.
+  if (argc > 4) window.AddImage(QString::fromLocal8Bit(argv[4]));
   Click(&window, "BtnLoadImage");
   Save(&window, out, QStringLiteral("2-sources.png"));
 
