@@ -43,20 +43,7 @@ class Mount {
  public:
   Mount(const std::vector<std::string>& args, const fs::path& mountPoint) : mountPoint_(mountPoint) {
     fs::create_directories(mountPoint);
-    pid_ = fork();
-    if (pid_ == 0) {
-      int out = ::open((logs_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int err = ::open((logs_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char*> argv;
-      std::string cli = KESTREL_CLI_PATH;
-      argv.push_back(cli.data());
-      for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      execv(cli.c_str(), argv.data());
-      _exit(127);
-    }
+    pid_ = test::StartCli(args, logs_ / "out", logs_ / "err");
     // Up once it says so; a failure ends the process instead.
     for (int i = 0; i < 400; ++i) {
       if (Slurp(logs_ / "out").find("mounted ") != std::string::npos) {

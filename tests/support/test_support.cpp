@@ -57,9 +57,8 @@ fs::path TestImage(const std::string& name) {
   return target;
 }
 
-CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-  TempDir capture;
-  fs::path outPath = capture / "out", errPath = capture / "err";
+pid_t StartCli(const std::vector<std::string>& args, const fs::path& outPath, const fs::path& errPath,
+               const std::vector<std::string>& env) {
   pid_t pid = fork();
   if (pid == 0) {
     int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -77,6 +76,13 @@ CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::st
     execv(cli.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  TempDir capture;
+  fs::path outPath = capture / "out", errPath = capture / "err";
+  pid_t pid = StartCli(args, outPath, errPath, env);
   int status = 0;
   waitpid(pid, &status, 0);
   CliResult result;

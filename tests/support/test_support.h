@@ -1,6 +1,8 @@
 // Shared helpers for tests: unpacked test images, temporary folders, running the CLI.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -33,6 +35,10 @@ struct CliResult {
 };
 // Runs kestrel-cli with the arguments (no shell quoting issues: passed as argv).
 CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+// Starts it without waiting: stdin from /dev/null, stdout and stderr into
+// the files. The child's process id.
+pid_t StartCli(const std::vector<std::string>& args, const std::filesystem::path& outPath,
+               const std::filesystem::path& errPath, const std::vector<std::string>& env = {});
 
 // A recover run that wrote everything it found, where the only failures are
 // files its content check found damaged: exit 0, or exit 1 with every
