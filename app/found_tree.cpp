@@ -123,11 +123,4 @@ int FoundTree::Lookup(uint64_t parent, std::string_view name, uint64_t& child) {
   return kSuccess;
 }
 
-std::pair<int64_t, int64_t> FileTimeToUnix(uint64_t filetime) {
-  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-  int64_t seconds = int64_t(filetime / 10'000'000) - kSecondsFrom1601To1970;
-  int64_t nanoseconds = int64_t(filetime % 10'000'000) * 100;
-  return {seconds, nanoseconds};
-}
-
 }  // namespace kestrel

@@ -62,7 +62,4 @@ class FoundTree {
   std::set<std::pair<uint64_t, int32_t>> walked_;  // (engine, folder key), level
 };
 
-// FILETIME (100 ns since 1601) as seconds and nanoseconds since 1970.
-std::pair<int64_t, int64_t> FileTimeToUnix(uint64_t filetime);
-
 }  // namespace kestrel

@@ -13,6 +13,7 @@
 
 #include "app/found_item_reader.h"
 #include "app/found_tree.h"
+#include "app/recovered_file_outcome.h"
 #include "cli/commands.h"
 #include "cli/messages.h"
 #include "cli/scan_session.h"
@@ -61,12 +62,12 @@ void FillAttributes(uint64_t id, const FoundTreeNode& node, struct stat& st) {
     st.st_size = off_t(node.record.size);
     st.st_blocks = off_t((node.record.size + 511) / 512);
   }
-  if (node.hasRecord) {
-    auto [mSeconds, mNanoseconds] = FileTimeToUnix(node.record.modified);
-    auto [aSeconds, aNanoseconds] = FileTimeToUnix(node.record.accessed ? node.record.accessed : node.record.modified);
-    st.st_mtim = {mSeconds, mNanoseconds};
+  // The recorded times, as recovery sets them on the files it writes; none
+  // recorded (carved files) shows as 1970-01-01.
+  if (node.hasRecord && node.record.modified != 0) {
+    st.st_mtim = FileTimeToTimespec(node.record.modified);
     st.st_ctim = st.st_mtim;
-    st.st_atim = {aSeconds, aNanoseconds};
+    st.st_atim = node.record.accessed != 0 ? FileTimeToTimespec(node.record.accessed) : st.st_mtim;
   }
 }
 

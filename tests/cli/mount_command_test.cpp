@@ -119,6 +119,12 @@ TEST_F(MountCommand, EveryFileReadsAsRecoverWritesItWithItsRecordedSizeAndTime) 
     // A file recovery marks as failed or renames is not a byte-for-byte pair.
     if (!fs::exists(written) || recovered.err.find(written.string()) != std::string::npos) continue;
     EXPECT_EQ(test::Sha256Hex(entry.path()), test::Sha256Hex(written)) << relative;
+    // recover sets the recorded times on what it writes; the mount shows the same.
+    struct stat shown{}, copy{};
+    ASSERT_EQ(::stat(entry.path().c_str(), &shown), 0);
+    ASSERT_EQ(::stat(written.c_str(), &copy), 0);
+    EXPECT_EQ(shown.st_mtim.tv_sec, copy.st_mtim.tv_sec) << relative;
+    EXPECT_EQ(shown.st_mtim.tv_nsec, copy.st_mtim.tv_nsec) << relative;
     ++compared;
   }
   size_t intact = 0;
