@@ -11,10 +11,15 @@ namespace kestrel::ui {
 // The formats among JPEG, PNG, GIF and BMP that Qt cannot read here.
 QStringList MissingImageFormats();
 
-// Players started for a preview register their PID; at exit only those are
-// ended (never another program of the same name).
-void RegisterPlayerProcess(qint64 pid);
-// Ends every registered player that still runs; returns how many were signalled.
+// The command that plays audio and video: "Command" of the "Player" section
+// of config.ini, "xdg-open" when it names none.
+QString PlayerCommand();
+
+// Starts the player on file as a child process of ours and keeps it by its
+// PID. False, with error, when it cannot be started.
+bool StartPlayer(const QString& file, QString* error = nullptr);
+// Ends every player we started that still runs, by its PID (never another
+// program of the same name); returns how many were ended.
 int EndPlayerProcesses();
 
 // Removes the temporary preview files in the scan-log folder.

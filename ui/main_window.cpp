@@ -45,6 +45,9 @@
 #include "ui/form_loader.h"
 #include "ui/job_window.h"
 #include "ui/message_box.h"
+#include "ui/picture_view.h"
+#include "ui/preview.h"
+#include "ui/app_shell.h"
 #include "ui/texts.h"
 
 namespace kestrel::ui {
@@ -316,6 +319,7 @@ void MainWindow::ConnectControls() {
     model_->SortByColumn(column);
   });
   connect(fileList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { PreviewCurrent(); });
+  connect(fileList_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) { OpenPreview(index.row()); });
   connect(model_, &ResultsModel::ticksChanged, this, [this] {
     UpdateSelectionSummary();
     UpdateCheckAll();
@@ -857,30 +861,72 @@ void MainWindow::PreviewCurrent() {
   const FoundFileRecord& record = results_->records[recordIndex];
   auto* name = form_->findChild<QLabel*>(QStringLiteral("PreviewName"));
   if (name) name->setText(QString::fromUtf8(record.Name().data(), record.Name().size()));
+  preview_->clear();
   if (record.IsDirectory()) {
     preview_->setText(Msg("MSG0904"));
     return;
   }
+  // The pane shows pictures; other files open in the preview window.
   if (!ExtensionInList(ExtensionOf(record.Name()), kPhotoExtensions)) {
-    preview_->setText(QString());
     preview_->setPixmap(style()->standardIcon(QStyle::SP_FileIcon).pixmap(64, 64));
     return;
   }
   IFileRecoveryParse* engine = results_->engines[results_->sourceOf[recordIndex]];
-  std::filesystem::path temp;
-  std::vector<uint8_t> buffer;
-  uint32_t size = 20u << 20;
-  const int error = engine->ExtractPreview(&record, temp, buffer, size, nullptr, nullptr);
-  QImage image;
-  if (error == 0 && !temp.empty()) image.load(QString::fromStdString(temp.string()));
-  if (image.isNull()) {
-    preview_->setText(Msg("MSG0905"));
-    emit previewShown(false);
+  const PreviewData data = ExtractForPreview(this, *engine, record);
+  if (data.cancelled) return;
+  const bool shown = data.error == 0 && !data.tempPath.isEmpty() && ShowPictureIn(preview_, data.tempPath);
+  if (!shown) preview_->setText(Msg("MSG0905"));
+  emit previewShown(shown);
+}
+
+void MainWindow::OpenPreview(int row) {
+  if (!results_ || row < 0 || row >= model_->rowCount()) return;
+  const uint32_t recordIndex = model_->RecordAt(row);
+  const FoundFileRecord& record = results_->records[recordIndex];
+  IFileRecoveryParse* engine = results_->engines[results_->sourceOf[recordIndex]];
+  if (record.IsDirectory()) {
+    ShowMessageBox(BoxKind::kInformation, this, Msg("MSG0904"), 300, 130);
     return;
   }
-  const QSize box = preview_->size().boundedTo(QSize(1024, 1024)) - QSize(8, 8);
-  preview_->setPixmap(QPixmap::fromImage(image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
-  emit previewShown(true);
+  const std::string extension = ExtensionOf(record.Name());
+  if (ExtensionInList(extension, kAudioExtensions) || ExtensionInList(extension, kVideoExtensions)) {
+    // The player may hold the one temporary media file: end ours first.
+    EndPlayerProcesses();
+    const PreviewData data = ExtractForPreview(this, *engine, record);
+    if (data.cancelled) return;
+    QString error;
+    if (data.error != 0 || data.tempPath.isEmpty() || !StartPlayer(data.tempPath, &error))
+      ShowMessageBox(BoxKind::kInformation, this, Msg("MSG1207"), 330, 150);
+    return;
+  }
+  // The window steps through the files of the list as it stands, in list order.
+  std::vector<PreviewEntry> entries;
+  int index = -1;
+  for (int r = 0; r < model_->rowCount(); ++r) {
+    const uint32_t i = model_->RecordAt(r);
+    if (results_->records[i].IsDirectory()) continue;
+    if (r == row) index = int(entries.size());
+    entries.push_back({results_->records[i], results_->engines[results_->sourceOf[i]]});
+  }
+  PreviewWindow window(this, std::move(entries), [this](const PreviewEntry& entry) { RecoverOne(entry.record, *entry.engine); });
+  previewWindow_ = &window;
+  window.show();
+  window.ShowEntry(index);
+  window.exec();
+  previewWindow_ = nullptr;
+}
+
+void MainWindow::RecoverOne(const FoundFileRecord& record, IFileRecoveryParse& engine) {
+  QString root = choosers_.recoveryFolder(this);
+  if (root.isEmpty()) return;
+  while (root.size() > 1 && root.endsWith(QLatin1Char('/'))) root.chop(1);
+  if (!ConfirmRecoveryFolder(root)) return;
+  FoundItem item;
+  item.record = record;
+  JobWindow window(this, QStringLiteral("RecoverProcessWnd"), "RecoverProcessWnd", 520, 220);
+  window.Run([&](IJobView& view) {
+    return std::make_unique<RecoverJob>(view, LanguageTable::Instance(), engine, item, root.toStdString());
+  });
 }
 
 bool MainWindow::ConfirmRecoveryFolder(const QString& root) {

@@ -21,9 +21,16 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QMenu;
 
+namespace kestrel {
+class IFileRecoveryParse;
+struct FoundFileRecord;
+}  // namespace kestrel
+
 namespace kestrel::ui {
 
 // Pages of the window, by their index in the page stack.
+class PreviewWindow;
+
 enum Page { kPageHome = 0, kPageSources = 1, kPageFileTypes = 2, kPageResults = 3 };
 
 // How the window asks for files and folders; tests replace these.
@@ -66,6 +73,14 @@ class MainWindow : public QMainWindow {
   void CreateImageOfSelected();
   // True when root may receive recovered files (asks when it is on a scanned disk).
   bool ConfirmRecoveryFolder(const QString& root);
+
+  // Previews the file of this list row: pictures and other files in the
+  // preview window, audio and video in the player.
+  void OpenPreview(int row);
+  // The preview window while it is open (tests drive it).
+  PreviewWindow* previewWindow() const { return previewWindow_; }
+  // Recovers one file (the preview window's "recover this file").
+  void RecoverOne(const FoundFileRecord& record, IFileRecoveryParse& engine);
 
   // Results access for tests and the benchmark.
   ResultsModel* resultsModel() const { return model_; }
@@ -118,6 +133,7 @@ class MainWindow : public QMainWindow {
   bool MakeReadable(const std::vector<SourceItem*>& sources);
 
   FileChoosers choosers_;
+  PreviewWindow* previewWindow_ = nullptr;
   int page_ = kPageHome;
   int mode_ = 0;
   bool lastScanDeep_ = false;

@@ -3,11 +3,15 @@
 // the engine interface can be driven into every case.
 #pragma once
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "engines/common/preview_file.h"
 #include "engines/file_recovery_parse.h"
 #include "platform/error_codes.h"
 
@@ -39,6 +43,8 @@ class FakeEngine final : public IFileRecoveryParse {
   }
 
   std::map<std::string, Recovery> recoveries;
+  // Bytes a preview of the named file extracts.
+  std::map<std::string, std::vector<uint8_t>> contents;
   int searchResult = 1;
   std::string lastSearch;
   std::vector<std::filesystem::path> destinations;
@@ -96,9 +102,23 @@ class FakeEngine final : public IFileRecoveryParse {
     return searchResult;
   }
   int BuildClusterMap() override { return 0; }
-  int ExtractPreview(const FoundFileRecord*, std::filesystem::path&, std::vector<uint8_t>&, uint32_t&,
-                     PreviewProgressCallback, void*) override {
-    return kErrInvalidParameter;
+  // Pictures and media to the temporary preview file, like the real engines;
+  // anything else into the buffer, at most bufferSize bytes of it.
+  int ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath, std::vector<uint8_t>& buffer,
+                     uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override {
+    auto found = contents.find(std::string(record->Name()));
+    if (found == contents.end()) return kErrInvalidParameter;
+    const std::vector<uint8_t>& bytes = found->second;
+    if (callback && callback(user, 50, 0) == kCancelled) return kCancelled;
+    if (const char* fileName = PreviewFileName(record->Name())) {
+      UniqueFd fd;
+      if (int error = OpenPreviewFile(fileName, tempPath, fd); error != kSuccess) return error;
+      if (::write(fd.get(), bytes.data(), bytes.size()) != ssize_t(bytes.size())) return kErrWriteFault;
+    } else {
+      bufferSize = uint32_t(std::min<size_t>(bufferSize, bytes.size()));
+      buffer.assign(bytes.begin(), bytes.begin() + bufferSize);
+    }
+    return callback ? callback(user, 100, 0) : kSuccess;
   }
 
   void FailListing(int error) { listError_ = error; }

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
 #include <map>
@@ -129,6 +130,14 @@ class FlowTest : public QObject {
     QCOMPARE(tree->topLevelItem(2)->text(0), QStringLiteral("%1 (%2)").arg(Msg("MSG0809")).arg(expectedVideo));
     QVERIFY(window.SelectTypeNode(QStringLiteral("jpg")));
     QCOMPARE(window.resultsModel()->rowCount(), expectedTypes[QStringLiteral("jpg")]);
+    // Choosing an intact photo shows it in the pane.
+    QSignalSpy previews(&window, &MainWindow::previewShown);
+    for (int row = 0; row < window.resultsModel()->rowCount(); ++row)
+      if (window.resultsModel()->results()->records[window.resultsModel()->RecordAt(row)].Name() == "Beach Day.jpg")
+        window.fileList()->selectRow(row);
+    QCOMPARE(previews.size(), 1);
+    QCOMPARE(previews.at(0).at(0).toBool(), true);
+    QVERIFY(!window.findChild<QLabel*>(QStringLiteral("PreviewEdit"))->pixmap().isNull());
 
     // Ticking the photo category ticks every photo; the summary follows.
     tree->topLevelItem(0)->setCheckState(0, Qt::Checked);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/language_table.h"
 #include "ui/app_shell.h"
 #include "ui/crash_report.h"
 #include "ui/single_instance.h"
@@ -94,17 +96,43 @@ class StartupTest : public QObject {
 
   void pictureFormatsTheWindowNeedsAreThere() { QCOMPARE(MissingImageFormats(), QStringList()); }
 
-  void onlyPlayersKestrelStartedAreEnded() {
-    QProcess player;
-    player.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-    QVERIFY(player.waitForStarted());
-    QProcess other;
+  void playerIsTheConfiguredCommandAndOnlyItIsEnded() {
+    // A small script stands in for the player: it notes its PID and argument.
+    QTemporaryDir folder;
+    const QString script = folder.path() + QStringLiteral("/player.sh");
+    const QString note = folder.path() + QStringLiteral("/played");
+    QFile file(script);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("#!/bin/sh\necho \"$$ $1\" > '%1.tmp' && mv '%1.tmp' '%1'\nexec sleep 30\n").arg(note).toUtf8());
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile config(QString::fromStdString(kestrel::LanguageTable::Instance().configPath().string()));
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QString settings = QString::fromUtf8(config.readAll());
+    config.close();
+    settings.remove(QRegularExpression(QStringLiteral("\\[Player\\][^\\[]*")));
+    settings += QStringLiteral("\n[Player]\nCommand=%1\n").arg(script);
+    QVERIFY(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    config.write(settings.toUtf8());
+    config.close();
+    QCOMPARE(PlayerCommand(), script);
+
+    QVERIFY(StartPlayer(QStringLiteral("/tmp/clip.avi")));
+    QTRY_VERIFY(QFile::exists(note));
+    QFile played(note);
+    QVERIFY(played.open(QIODevice::ReadOnly));
+    const QList<QByteArray> fields = played.readAll().trimmed().split(' ');
+    QCOMPARE(fields.value(1), QByteArray("/tmp/clip.avi"));
+    const pid_t pid = fields.value(0).toInt();
+    QVERIFY(pid > 0 && ::kill(pid, 0) == 0);
+
+    QProcess other;  // the same program, not started as a player
     other.start(QStringLiteral("sleep"), {QStringLiteral("30")});
     QVERIFY(other.waitForStarted());
-    RegisterPlayerProcess(player.processId());
     QCOMPARE(EndPlayerProcesses(), 1);
-    QVERIFY(player.waitForFinished(5000));
+    QVERIFY(::kill(pid, 0) != 0);  // ended and reaped
     QCOMPARE(other.state(), QProcess::Running);
+    QCOMPARE(EndPlayerProcesses(), 0);  // nothing left to end
     other.kill();
     other.waitForFinished();
   }
