@@ -221,6 +221,9 @@ int Serve(MountState& state, const std::string& source, const std::string& mount
   fuse_args args = FUSE_ARGS_INIT(int(argv.size()), argv.data());
   fuse_lowlevel_ops ops = Operations();
   fuse_session* session = fuse_session_new(&args, &ops, sizeof ops, &state);
+  // The session parses the options into its own state and may have copied the
+  // argument list while doing so; the copy is ours to free.
+  fuse_opt_free_args(&args);
   if (!session) {
     std::fprintf(stderr, "kestrel-cli: mount: FUSE could not start a session\n");
     return kExitUsage;
