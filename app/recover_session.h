@@ -27,6 +27,9 @@ int SelectForRecovery(IFileRecoveryParse& engine, const TypeFilter& filter, bool
 // Creates the destination folder and its parents. 0, or the Win32-numbered
 // error that kept it from being a folder.
 int PrepareDestinationFolder(const std::filesystem::path& root);
+// The same; problem names the first thing that went wrong in words ("is a
+// file, not a folder", "read-only file system", "permission denied", ...).
+int PrepareDestinationFolder(const std::filesystem::path& root, std::string& problem);
 
 // Every hook may be empty.
 struct RecoverHooks {
@@ -45,16 +48,29 @@ struct RecoveryTally {
   uint64_t recovered = 0;
   uint64_t failed = 0;  // damaged, partial and failed together
   bool stopped = false;  // itemProgress asked to stop
+  // The destination ran out of space: the run stopped there, and this many
+  // items after the failed one were not tried.
+  bool stoppedByFullDestination = false;
+  uint64_t notAttempted = 0;
+  // Temporaries an interrupted earlier run left, removed before writing.
+  uint64_t leftoversRemoved = 0;
+  // Files an earlier run into the same folder wrote and that are still there
+  // as recorded: counted, not written again.
+  uint64_t kept = 0;
 };
 
 // Writes each item below root: root/<category>/<name>, or with keepPaths
-// root/<folder path>/<name>, never over an existing file.
-// Each file is settled after its engine wrote it (SettleRecoveredFile): it
-// counts as recovered only when whole and not found damaged. report, when
-// given, receives every file.
+// root/<folder path>/<name>, never over an existing file. Leftover
+// temporaries below root are removed first; the first item that fails for
+// lack of space ends the run (itemDone is still called for it).
+// Each file is judged before it gets its name: it counts as recovered only
+// when whole and not found damaged; a damaged or partial one is published
+// under its marked name. report, when given, receives every file. A file
+// previous still finds written as recorded is not written again: it is
+// counted by its earlier outcome and reported as it was.
 RecoveryTally RecoverItems(IFileRecoveryParse& engine, const std::vector<FoundItem>& items,
                            const std::filesystem::path& root, bool keepPaths, const RecoverHooks& hooks,
-                           RecoveryReport* report = nullptr);
+                           RecoveryReport* report = nullptr, const PreviousRecovery* previous = nullptr);
 
 // What one RecoverItem came to. The item's own final report (its call at 100 %)
 // decides; an error returned without being reported still fails the item, and

@@ -8,6 +8,7 @@
 #include "app/file_sha256.h"
 #include "app/recovery_destination.h"
 #include "catalogue/categories.h"
+#include "engines/common/found_file_output.h"
 #include "platform/error_codes.h"
 
 namespace kestrel {
@@ -34,14 +35,6 @@ std::string_view FileOutcomeWord(FileOutcome outcome) {
   return "failed";
 }
 
-std::filesystem::path MarkedName(const std::filesystem::path& path, std::string_view mark) {
-  std::string name = path.filename().string();
-  size_t dot = name.rfind('.');
-  if (dot == std::string::npos || dot == 0) name += "." + std::string(mark);
-  else name.insert(dot, "." + std::string(mark));
-  return path.parent_path() / name;
-}
-
 struct timespec FileTimeToTimespec(uint64_t filetime) {
   struct timespec out {};
   constexpr uint64_t kUnixEpoch = 116444736000000000ull;  // 1970-01-01 as a FILETIME
@@ -60,19 +53,19 @@ struct timespec FileTimeToTimespec(uint64_t filetime) {
   return out;
 }
 
-RecoveredFile SettleRecoveredFile(const FoundFileRecord& record, const std::filesystem::path& destination,
-                                  int engineError) {
+RecoveredFile JudgeRecoveredFile(const FoundFileRecord& record, const std::filesystem::path& written,
+                                 int engineError) {
   RecoveredFile file;
   file.expectedSize = record.size;
   file.error = engineError;
   std::error_code ec;
-  bool exists = std::filesystem::is_regular_file(destination, ec);
-  file.writtenSize = exists ? std::filesystem::file_size(destination, ec) : 0;
+  bool exists = std::filesystem::is_regular_file(written, ec);
+  file.writtenSize = exists ? std::filesystem::file_size(written, ec) : 0;
   if (ec) file.writtenSize = 0;
-  if (exists) file.path = destination;
+  if (exists) file.path = written;
 
   std::string extension = ExtensionOf(record.Name());
-  if (exists && file.writtenSize > 0) file.check = CheckFileIntegrity(destination, extension);
+  if (exists && file.writtenSize > 0) file.check = CheckFileIntegrity(written, extension);
   else file.check.reason = "nothing was written to check";
 
   bool complete = engineError == kSuccess && exists && file.writtenSize == record.size;
@@ -93,21 +86,39 @@ RecoveredFile SettleRecoveredFile(const FoundFileRecord& record, const std::file
     file.outcome = FileOutcome::kFailed;
     int code = engineError == kSuccess ? kErrHandleEof : engineError;
     file.reason = ErrorText(code) + " (" + std::to_string(code) + ")";
-    if (record.size > 0 && (code == kErrHandleEof)) file.reason = "incomplete: none of " + Grouped(record.size) +
-                                                                  " bytes could be recovered (" + std::to_string(code) + ")";
+    if (record.size > 0 && code == kErrHandleEof) {
+      file.reason = "incomplete: none of " + Grouped(record.size) + " bytes could be recovered (" +
+                    std::to_string(code) + ")";
+    }
   }
+  return file;
+}
 
-  if (file.outcome == FileOutcome::kDamaged || file.outcome == FileOutcome::kPartial) {
-    std::filesystem::path marked = FreeDestination(MarkedName(destination, FileOutcomeWord(file.outcome)));
-    if (std::rename(destination.c_str(), marked.c_str()) == 0) file.path = marked;
-  }
+std::filesystem::path OutcomeName(const RecoveredFile& file, const std::filesystem::path& wanted) {
+  if (file.outcome != FileOutcome::kDamaged && file.outcome != FileOutcome::kPartial) return wanted;
+  std::string mark = "." + std::string(FileOutcomeWord(file.outcome));
+  std::string name = wanted.filename().string();
+  if (name.find(mark + ".") != std::string::npos || name.ends_with(mark)) return wanted;
+  return FreeDestination(MarkedName(wanted, FileOutcomeWord(file.outcome)));
+}
+
+void FinishRecoveredFile(RecoveredFile& file, const FoundFileRecord& record) {
+  if (file.path.empty()) return;
+  if (file.sha256.empty()) Sha256OfFile(file.path, file.sha256);
+  struct timespec times[2] = {FileTimeToTimespec(record.accessed), FileTimeToTimespec(record.modified)};
+  // A file without times keeps the time it was written; failing to set them
+  // loses nothing recovered, so it is not an error.
+  ::utimensat(AT_FDCWD, file.path.c_str(), times, 0);
+}
+
+RecoveredFile SettleRecoveredFile(const FoundFileRecord& record, const std::filesystem::path& destination,
+                                  int engineError) {
+  RecoveredFile file = JudgeRecoveredFile(record, destination, engineError);
   if (!file.path.empty()) {
-    Sha256OfFile(file.path, file.sha256);
-    struct timespec times[2] = {FileTimeToTimespec(record.accessed), FileTimeToTimespec(record.modified)};
-    // A file without times keeps the time it was written; failing to set them
-    // loses nothing recovered, so it is not an error.
-    ::utimensat(AT_FDCWD, file.path.c_str(), times, 0);
+    std::filesystem::path named = OutcomeName(file, destination);
+    if (named != destination && std::rename(destination.c_str(), named.c_str()) == 0) file.path = named;
   }
+  FinishRecoveredFile(file, record);
   return file;
 }
 

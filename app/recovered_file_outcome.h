@@ -35,18 +35,25 @@ struct RecoveredFile {
   bool succeeded() const { return outcome == FileOutcome::kRecovered; }
 };
 
-// "photo.jpg" -> "photo.partial.jpg"; "README" -> "README.partial".
-std::filesystem::path MarkedName(const std::filesystem::path& path, std::string_view mark);
+// Judges a file as written (at written, perhaps still under its temporary
+// name) with the writer's result engineError: measures it against
+// record.size and runs the content check for the record's extension. Sets
+// everything but sha256; path is written when the file exists.
+RecoveredFile JudgeRecoveredFile(const FoundFileRecord& record, const std::filesystem::path& written,
+                                 int engineError);
 
-// Settles a file the engine wrote to destination with result engineError:
-// measures it against record.size, runs the content check for its extension,
-// renames a damaged or partial file to "<name>.damaged.<ext>" /
-// "<name>.partial.<ext>" (a free name beside it), hashes the bytes and sets
-// the recorded modification and access times.
+// The name a judged file goes under: wanted for a recovered or failed file,
+// else a free "<name>.damaged.<ext>" / "<name>.partial.<ext>" beside it
+// (wanted itself when it already carries the mark).
+std::filesystem::path OutcomeName(const RecoveredFile& file, const std::filesystem::path& wanted);
+
+// Hashes the bytes at file.path (unless sha256 is already known) and gives the file the record's modification
+// and access times. Nothing when no file was written.
+void FinishRecoveredFile(RecoveredFile& file, const FoundFileRecord& record);
+
+// All of it for a file already at destination: judged, renamed to its
+// OutcomeName, hashed and given its times.
 RecoveredFile SettleRecoveredFile(const FoundFileRecord& record, const std::filesystem::path& destination,
                                   int engineError);
-
-// A FILETIME (100 ns since 1601) as a timespec for utimensat; UTIME_OMIT for 0.
-struct timespec FileTimeToTimespec(uint64_t filetime);
 
 }  // namespace kestrel

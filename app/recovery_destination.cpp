@@ -32,6 +32,23 @@ bool Taken(const std::filesystem::path& path) {
   return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
 }
 
+// path, else "<base>(1)<ext>", "<base>(2)<ext>"... in its folder: the first
+// that taken() does not refuse, each cut to 255 bytes keeping its extension.
+template <typename Refused>
+std::filesystem::path FirstFreeVariant(const std::filesystem::path& path, Refused taken) {
+  std::filesystem::path folder = path.parent_path();
+  return folder / FreeName(path.filename().string(), [&](const std::string& name) { return taken(folder / name); });
+}
+
+// A folder may go where nothing is or where a folder already is; a file of
+// that name (recovered earlier, or a deleted file of the same name) sends the
+// folder to "<name>(n)", the same one for every file of that folder.
+bool TakenForFolder(const std::filesystem::path& path) {
+  std::error_code ec;
+  auto type = std::filesystem::symlink_status(path, ec).type();
+  return type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::directory;
+}
+
 }  // namespace
 
 std::string SafeComponent(std::string_view name) {
@@ -49,15 +66,17 @@ std::string FreeName(std::string_view name, const std::function<bool(const std::
     base = name.substr(0, dot);
     extension = name.substr(dot);
   }
+  // An extension longer than a name can be is no extension worth keeping.
+  if (extension.size() > kMaxComponentBytes / 2) {
+    base = name;
+    extension.clear();
+  }
   std::string candidate = Compose(base, "", extension);
   for (int n = 1; taken(candidate); ++n) candidate = Compose(base, "(" + std::to_string(n) + ")", extension);
   return candidate;
 }
 
-std::filesystem::path FreeDestination(const std::filesystem::path& path) {
-  std::filesystem::path folder = path.parent_path();
-  return folder / FreeName(path.filename().string(), [&folder](const std::string& name) { return Taken(folder / name); });
-}
+std::filesystem::path FreeDestination(const std::filesystem::path& path) { return FirstFreeVariant(path, Taken); }
 
 std::filesystem::path RecoveryDestination(const std::filesystem::path& root, const FoundFileRecord& record) {
   std::string name = SafeComponent(record.Name());
@@ -69,7 +88,7 @@ std::filesystem::path KeepPathsDestination(const std::filesystem::path& root, st
   std::filesystem::path path = root;
   while (!folder.empty()) {
     size_t slash = folder.find('/');
-    path /= SafeComponent(folder.substr(0, slash));
+    path = FirstFreeVariant(path / SafeComponent(folder.substr(0, slash)), TakenForFolder);
     folder = slash == std::string_view::npos ? std::string_view() : folder.substr(slash + 1);
   }
   return FreeDestination(path / SafeComponent(record.Name()));

@@ -17,8 +17,9 @@ namespace kestrel {
 std::filesystem::path RecoveryDestination(const std::filesystem::path& root, const FoundFileRecord& record);
 
 // The folder the item was found in kept below root: root / each component of
-// folder ("a/b/", as GetItemPath gives it) made safe / the safe name, made
-// unique with FreeDestination.
+// folder ("a/b/", as GetItemPath gives it) made safe and cut to 255 bytes (a
+// component that a file already holds becomes "<name>(n)") / the safe name,
+// made unique with FreeDestination.
 std::filesystem::path KeepPathsDestination(const std::filesystem::path& root, std::string_view folder,
                                            const FoundFileRecord& record);
 

@@ -6,11 +6,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/recovered_file_outcome.h"
 #include "catalogue/found_file_record.h"
+#include "platform/unique_fd.h"
 
 namespace kestrel {
 
@@ -42,8 +45,17 @@ class RecoveryReport {
  public:
   RecoveryReport(RecoveryReportSource source, std::filesystem::path destination);
 
-  void Add(RecoveryReportFile file) { files_.push_back(std::move(file)); }
+  void Add(RecoveryReportFile file);
   const std::vector<RecoveryReportFile>& files() const { return files_; }
+
+  // Keeps a journal at path while the run works: its source first, then one
+  // line per file (Note and Add), so a run killed midway leaves a record of
+  // every file it wrote. 0 or the error.
+  int StartJournal(const std::filesystem::path& path);
+  // A file about to be published under file.result.path, into the journal only.
+  void Note(const RecoveryReportFile& file);
+  // Removes the journal (once the report itself is written).
+  void EndJournal();
 
   // The whole report as JSON text.
   std::string ToJson() const;
@@ -56,6 +68,30 @@ class RecoveryReport {
   std::filesystem::path destination_;
   std::string startedAt_;
   std::vector<RecoveryReportFile> files_;
+  std::filesystem::path journalPath_;
+  UniqueFd journal_;
+};
+
+// The journal beside a report: "<report>.journal".
+std::filesystem::path JournalPathFor(const std::filesystem::path& reportPath);
+
+// What an earlier run of the same source into the same destination wrote, from
+// its report and the journal a killed run left: a rerun skips every file whose
+// bytes are still there as recorded instead of writing a second copy.
+class PreviousRecovery {
+ public:
+  // Reads reportPath and its journal; only entries written for this source
+  // (same path and size) count. Missing or unreadable files give no entries.
+  void Load(const std::filesystem::path& reportPath, const RecoveryReportSource& source);
+  // The earlier result for this record (same id and name) when its file is
+  // still there with the recorded size and SHA-256.
+  std::optional<RecoveredFile> StillThere(const FoundFileRecord& record) const;
+  size_t size() const { return byId_.size(); }
+
+ private:
+  void Take(const std::string& line, const RecoveryReportSource& source);
+  std::map<std::string, RecoveredFile> byId_;
+  std::map<std::string, std::string> names_;
 };
 
 // The current time as ISO 8601 UTC, "2026-12-09T16:42:21Z".

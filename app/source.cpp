@@ -4,6 +4,7 @@
 
 #include "engines/engine_factory.h"
 #include "platform/block_device.h"
+#include "platform/source_kind.h"
 #include "platform/unique_fd.h"
 
 namespace kestrel {
@@ -43,8 +44,9 @@ int ResolveSource(const std::filesystem::path& path, ScanSource& out) {
   out = ScanSource{};
   out.path = path;
   struct stat st {};
+  // stat never blocks, so a FIFO or a socket is refused before anything opens it.
   if (stat(path.c_str(), &st) != 0) return LastError();
-  if (S_ISDIR(st.st_mode)) return kErrAccessDenied;
+  if (int refused = RefusedSourceError(st.st_mode); refused != kSuccess) return refused;
   if (S_ISBLK(st.st_mode)) {
     out.isImage = false;
     if (int error = ResolveBlockDevice(path, out.partition); error != kSuccess) return error;
@@ -64,7 +66,9 @@ void ClassifyProbe(ScanSource& source) {
 std::string SourceProblemText(const std::filesystem::path& path, int code) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return {};
-  if (S_ISDIR(st.st_mode)) return "is a folder, not a disk, a partition or an image file";
+  if (const char* kind = RefusedSourceKind(st.st_mode)) {
+    return std::string("is ") + kind + ", not a disk, a partition or an image file";
+  }
   if (code != kErrHandleEof || !S_ISREG(st.st_mode)) return {};
   if (st.st_size == 0) return "is empty";
   if (uint64_t(st.st_size) < kProbeBytes) {

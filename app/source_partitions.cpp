@@ -1,7 +1,10 @@
 #include "app/source_partitions.h"
 
+#include <sys/stat.h>
+
 #include "app/source.h"
 #include "platform/error_codes.h"
+#include "platform/source_kind.h"
 
 namespace kestrel {
 
@@ -22,6 +25,11 @@ int FindVolume(const SourceVolumes& listed, int32_t number, const PartitionDescr
 
 int ListSourceVolumes(const std::filesystem::path& path, SourceVolumes& out) {
   out = SourceVolumes{};
+  // Refused before the disk list opens it: an open of a FIFO would wait for a writer.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (int refused = RefusedSourceError(st.st_mode); refused != kSuccess) return refused;
+  }
   DiskList list;
   int error = ListSingleDisk(path, list);
   // A partition node is a volume of its own, not a disk to take apart.

@@ -15,6 +15,7 @@
 #include "cli/messages.h"
 #include "carve/signatures.h"
 #include "platform/error_codes.h"
+#include "platform/source_kind.h"
 
 namespace kestrel::cli {
 
@@ -31,13 +32,14 @@ ssize_t ReadPaddedAtEnd(int fd, void* buffer, size_t count, off_t offset) {
 
 // Prints one line for path; returns a Win32 error when it could not be read.
 int IdentifyOne(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return LastError();
+  // A FIFO would block in open; it, a device like /dev/zero and a folder are refused first.
+  int error = kSuccess;
   SectorDevice device;
-  device.Adopt(UniqueFd(fd));
+  device.Adopt(OpenSourceFd(path, error));
+  if (error != kSuccess) return error;
+  int fd = device.fd();
   struct stat st {};
   if (fstat(fd, &st) != 0) return LastError();
-  if (S_ISDIR(st.st_mode)) return kErrAccessDenied;
   int32_t sectorBytes = kImageSectorBytes;
   uint64_t length = static_cast<uint64_t>(st.st_size);
   if (S_ISBLK(st.st_mode)) {

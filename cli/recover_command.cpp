@@ -36,14 +36,26 @@ RecoveryReportSource ReportSource(const ScanArguments& arguments, const std::vec
   return source;
 }
 
+// Creates the destination folder, or says in words why it cannot be one.
+bool PrepareDestinationOnTerminal(const std::filesystem::path& folder) {
+  std::string problem;
+  if (int error = PrepareDestinationFolder(folder, problem); error != 0) {
+    std::fprintf(stderr, "kestrel-cli: %s: %s (%d)\n", folder.c_str(), problem.c_str(), error);
+    return false;
+  }
+  return true;
+}
+
 // Writes the files of one volume through the recovery job; Ctrl-C stops it
 // after the file being written.
 RecoveryTally RecoverOnTerminal(IFileRecoveryParse& engine, std::vector<FoundItem> items,
-                                const std::filesystem::path& root, bool keepPaths, RecoveryReport& report) {
+                                const std::filesystem::path& root, bool keepPaths, RecoveryReport& report,
+                                const PreviousRecovery& previous) {
   TerminalView view({"percent", "recovered", "current"});
   view.onRow = PrintFailedRow;
   RecoverJob job(view, LanguageTable::Instance(), engine, std::move(items), root, keepPaths);
   job.report = &report;
+  job.previous = &previous;
   InterruptGuard interrupt;
   job.Start();
   while (!job.WaitFor(std::chrono::milliseconds(50))) {
@@ -119,27 +131,33 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
         return;
       }
     }
-    if (int error = PrepareDestinationFolder(destination); error != 0) {
-      PrintSourceError(destination, error);
+    if (!PrepareDestinationOnTerminal(destination)) {
       exitCode = kExitUsage;
       return;
     }
     std::filesystem::path reportPath =
         options->report.empty() ? destination / kRecoveryReportName : std::filesystem::path(options->report);
     RecoveryReport report(ReportSource(options->scan, targets), destination);
+    // A rerun into the same folder keeps what the earlier run wrote and is still intact.
+    PreviousRecovery previous;
+    previous.Load(reportPath, ReportSource(options->scan, targets));
+    if (int error = report.StartJournal(JournalPathFor(reportPath)); error != 0) {
+      std::fprintf(stderr, "kestrel-cli: %s: %s (%d)\n", JournalPathFor(reportPath).c_str(), ErrorText(error).c_str(),
+                   error);
+    }
     RecoveryTally total;
     uint64_t otherTypes = 0;
     size_t scanned = 0;
     int lastFailure = kExitOk;
     bool interrupted = false;
+    bool fullDestination = false;
     for (const ScanTarget& target : targets) {
       std::filesystem::path root = destination;
       if (perPartition) {
         std::printf("# %s\n", target.heading.c_str());
         std::fflush(stdout);
         root /= "partition-" + std::to_string(target.partitionNumber);
-        if (int error = PrepareDestinationFolder(root); error != 0) {
-          PrintSourceError(root, error);
+        if (!PrepareDestinationOnTerminal(root)) {
           exitCode = kExitUsage;
           return;
         }
@@ -167,11 +185,22 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
         continue;
       }
       ++scanned;
-      RecoveryTally tally = RecoverOnTerminal(*engine, std::move(matches), root, options->keepPaths, report);
+      RecoveryTally tally = RecoverOnTerminal(*engine, std::move(matches), root, options->keepPaths, report, previous);
       total.recovered += tally.recovered;
       total.failed += tally.failed;
+      total.kept += tally.kept;
       if (tally.stopped) {
         interrupted = true;
+        break;
+      }
+      if (tally.stoppedByFullDestination) {
+        std::fprintf(stderr,
+                     "kestrel-cli: %s: no space left on the destination; stopped after %llu recovered, %llu not "
+                     "tried\n",
+                     root.c_str(), static_cast<unsigned long long>(total.recovered),
+                     static_cast<unsigned long long>(tally.notAttempted));
+        total.failed += tally.notAttempted;
+        fullDestination = true;
         break;
       }
     }
@@ -182,6 +211,12 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
     if (int error = report.Write(reportPath); error != 0) {
       std::fprintf(stderr, "kestrel-cli: %s: the recovery report could not be written: %s (%d)\n",
                    reportPath.c_str(), ErrorText(error).c_str(), error);
+    } else {
+      report.EndJournal();
+    }
+    if (total.kept > 0) {
+      std::printf("%llu file(s) written by an earlier run into %s are unchanged and were not written again\n",
+                  static_cast<unsigned long long>(total.kept), destination.c_str());
     }
     if (interrupted) {
       std::fprintf(stderr, "kestrel-cli: recovery interrupted; the files written so far are in %s\n",
@@ -196,7 +231,7 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       exitCode = kExitInterrupted;
       return;
     }
-    exitCode = total.failed == 0 && scanned == targets.size() ? kExitOk : kExitPartial;
+    exitCode = total.failed == 0 && scanned == targets.size() && !fullDestination ? kExitOk : kExitPartial;
   });
 }
 

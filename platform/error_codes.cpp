@@ -1,6 +1,7 @@
 #include "platform/error_codes.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace kestrel {
 
@@ -35,12 +36,26 @@ std::string ErrorText(int code) {
     case kErrReadFault: return "The system cannot read from the specified device.";
     case kErrGeneralFailure: return "A device attached to the system is not functioning.";
     case kErrHandleEof: return "Reached the end of the file.";
+    case kErrNotSupported: return "The request is not supported.";
     case kErrFileExists: return "The file exists.";
     case kErrInvalidParameter: return "The parameter is incorrect.";
     case kErrDiskFull: return "There is not enough space on the disk.";
     case kErrAlreadyExists: return "Cannot create a file when that file already exists.";
     case kCancelled: return "The operation was cancelled.";
     default: return "Unknown error " + std::to_string(code) + ".";
+  }
+}
+
+std::string ErrnoProblem(int errnoValue) {
+  switch (errnoValue) {
+    case EROFS: return "read-only file system";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case ENOSPC:
+    case EDQUOT: return "no space left on the device";
+    case ENOTDIR: return "a part of the path is a file, not a folder";
+    case EEXIST: return "a file of that name exists";
+    default: return std::strerror(errnoValue);
   }
 }
 

@@ -15,6 +15,7 @@ inline constexpr int kErrWriteFault = 29;
 inline constexpr int kErrReadFault = 30;
 inline constexpr int kErrGeneralFailure = 31;
 inline constexpr int kErrHandleEof = 38;
+inline constexpr int kErrNotSupported = 50;
 inline constexpr int kErrFileExists = 80;
 inline constexpr int kErrInvalidParameter = 87;
 inline constexpr int kErrDiskFull = 112;
@@ -32,5 +33,9 @@ int LastError(IoDirection direction = IoDirection::kRead);
 
 // One English sentence per code ("The system cannot find the file specified.").
 std::string ErrorText(int code);
+
+// An errno value in the words a user knows it by: "read-only file system",
+// "permission denied", "no space left on the device", or strerror's text.
+std::string ErrnoProblem(int errnoValue);
 
 }  // namespace kestrel

@@ -17,6 +17,7 @@
 
 #include "platform/block_device.h"
 #include "platform/disk_table.h"
+#include "platform/source_kind.h"
 #include "platform/error_codes.h"
 
 namespace kestrel {
@@ -84,12 +85,9 @@ int OpenPhysicalDrive(SectorDevice& device, int32_t driveNumber) {
 int OpenImageFile(const std::filesystem::path& path, SectorDevice& device) {
   CloseDevice(device);
   int error = kSuccess;
-  device.Adopt(OpenFd(path.c_str(), O_RDONLY, 0, error));
+  // A folder, FIFO or character device is refused here, before any read.
+  device.Adopt(OpenSourceFd(path, error));
   if (error != kSuccess) return error;
-  struct stat st {};
-  if (fstat(device.fd(), &st) != 0) return LastError();
-  // A folder opens read-only on Linux; it is not an image.
-  if (S_ISDIR(st.st_mode)) return kErrAccessDenied;
   auto bytes = DeviceByteLength(device.fd());
   if (!bytes) return LastError();
   device.totalSectors = *bytes / kImageSectorBytes;

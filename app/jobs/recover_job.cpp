@@ -52,12 +52,20 @@ int RecoverJob::Run() {
     }
   };
   for (const RecoverBatch& batch : batches_) {
-    const RecoveryTally tally = RecoverItems(*batch.engine, batch.items, root_, keepPaths_, hooks, report);
+    const RecoveryTally tally = RecoverItems(*batch.engine, batch.items, root_, keepPaths_, hooks, report, previous);
     tally_.recovered += tally.recovered;
     tally_.failed += tally.failed;
+    tally_.kept += tally.kept;
+    tally_.leftoversRemoved += tally.leftoversRemoved;
     if (tally.stopped) {
       tally_.stopped = true;
       return kJobCancelled;
+    }
+    // A full destination fails every later file the same way: the job ends here.
+    if (tally.stoppedByFullDestination) {
+      tally_.stoppedByFullDestination = true;
+      tally_.notAttempted += tally.notAttempted;
+      break;
     }
   }
   view_.SetVisible("FinishBtn", true);

@@ -41,6 +41,8 @@ class RecoverJob : public Job {
   const RecoveryTally& tally() const { return tally_; }
   // When set before Start, receives every file's outcome.
   RecoveryReport* report = nullptr;
+  // When set before Start, files it still finds written are not written again.
+  const PreviousRecovery* previous = nullptr;
 
  protected:
   int Run() override;

@@ -1,23 +1,11 @@
 #include "engines/common/data_sink.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 
 #include "platform/error_codes.h"
 #include "platform/file_io.h"
 
 namespace kestrel {
-
-int DataSink::OpenFile(const std::filesystem::path& path) {
-  toBuffer_ = false;
-  take_ = nullptr;
-  written_ = 0;
-  int error = kSuccess;
-  // Truncated: a longer file left there before must not keep its old tail.
-  fd_ = OpenFd(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644, error);
-  return error;
-}
 
 void DataSink::UseFile(UniqueFd fd) {
   toBuffer_ = false;

@@ -16,9 +16,8 @@ namespace kestrel {
 
 class DataSink {
  public:
-  // Creates (or overwrites and truncates) the file; its folder must exist.
-  int OpenFile(const std::filesystem::path& path);
-  // Writes to fd, an open file the sink now owns (a preview file).
+  // Writes to fd, an open file the sink now owns (a recovered file's
+  // temporary, a preview file).
   void UseFile(UniqueFd fd);
   // Up to capacity bytes into buffer (grown to capacity if smaller).
   void UseBuffer(std::vector<uint8_t>* buffer, uint32_t capacity);
@@ -37,6 +36,8 @@ class DataSink {
   bool full() const { return room() == 0; }
   // Closes a file sink: 0 or the delayed write error the close reports.
   int Close() { return fd_.Close(); }
+  // Gives the file back unclosed (to flush and publish it).
+  UniqueFd ReleaseFile() { return std::move(fd_); }
 
  private:
   UniqueFd fd_;

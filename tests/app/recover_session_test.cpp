@@ -1,6 +1,7 @@
 #include "app/recover_session.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "app/recovery_destination.h"
 #include "support/fake_engine.h"
@@ -28,7 +29,7 @@ TEST(RecoverItems, EachItemIsCountedByItsOutcomeAndReported) {
   engine.Add(&folder, "full.jpg", false);
   engine.Add(&folder, "silent.jpg", false);
   engine.Add(&folder, "unreported.jpg", false);
-  engine.recoveries["full.jpg"] = {true, kErrDiskFull, kSuccess, true};
+  engine.recoveries["full.jpg"] = {true, kErrAccessDenied, kSuccess, true};
   engine.recoveries["silent.jpg"] = {true, kSuccess, kErrReadFault, false};
   engine.recoveries["unreported.jpg"] = {false, kSuccess, kSuccess, true};
 
@@ -57,7 +58,7 @@ TEST(RecoverItems, EachItemIsCountedByItsOutcomeAndReported) {
   EXPECT_EQ(started, (std::vector<size_t>{1, 2, 3, 4}));
   EXPECT_EQ(lastPercent, 50);  // the unreported item stopped half way
   std::vector<std::pair<std::string, int>> expected = {
-      {"good.jpg", kSuccess}, {"full.jpg", kErrDiskFull}, {"silent.jpg", kErrReadFault},
+      {"good.jpg", kSuccess}, {"full.jpg", kErrAccessDenied}, {"silent.jpg", kErrReadFault},
       {"unreported.jpg", kErrGeneralFailure}};
   EXPECT_EQ(done, expected);
   EXPECT_EQ(engine.destinations.front(), out / "DCIM/good.jpg");
@@ -92,13 +93,61 @@ TEST(SelectForRecovery, ASearchThatCouldNotReadItsLogIsAnError) {
   EXPECT_EQ(SelectForRecovery(engine, TypeFilter{true, ""}, true, items), kErrReadFault);
 }
 
-TEST(PrepareDestinationFolder, MakesParentsAndRefusesAFile) {
+TEST(PrepareDestinationFolder, MakesParentsAndNamesTheFirstProblem) {
   test::TempDir out;
-  EXPECT_EQ(PrepareDestinationFolder(out / "a/b/c"), kSuccess);
+  std::string problem;
+  EXPECT_EQ(PrepareDestinationFolder(out / "a/b/c", problem), kSuccess);
   EXPECT_TRUE(std::filesystem::is_directory(out / "a/b/c"));
+  EXPECT_EQ(PrepareDestinationFolder(out / "a/b/c", problem), kSuccess);  // already there
   test::WriteFile(out / "file", {1});
-  EXPECT_NE(PrepareDestinationFolder(out / "file"), kSuccess);
-  EXPECT_NE(PrepareDestinationFolder(out / "file/below"), kSuccess);
+  // The folder step used to lose this and say "cannot find the file (2)".
+  EXPECT_EQ(PrepareDestinationFolder(out / "file", problem), kErrAlreadyExists);
+  EXPECT_EQ(problem, "is a file, not a folder");
+  EXPECT_EQ(PrepareDestinationFolder(out / "file/below/deeper", problem), kErrAlreadyExists);
+  EXPECT_EQ(problem, (out / "file").string() + " is a file, not a folder");
+  EXPECT_FALSE(std::filesystem::exists(out / "file/below"));
+}
+
+TEST(PrepareDestinationFolder, AFolderThatRefusesWritingIsRefusedInWords) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into a read-only folder";
+  test::TempDir out;
+  std::filesystem::create_directories(out / "locked");
+  std::filesystem::permissions(out / "locked", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  std::string problem;
+  EXPECT_EQ(PrepareDestinationFolder(out / "locked/new", problem), kErrAccessDenied);
+  EXPECT_NE(problem.find("permission denied"), std::string::npos) << problem;
+  EXPECT_EQ(PrepareDestinationFolder(out / "locked", problem), kErrAccessDenied);
+  std::filesystem::permissions(out / "locked", std::filesystem::perms::owner_all);
+}
+
+TEST(RecoverItems, AFullDestinationStopsTheRunAtTheFirstFileThatDoesNotFit) {
+  test::TempDir out;
+  test::FakeEngine engine;
+  std::vector<FoundItem> items;
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg", "d.jpg"}) items.push_back({engine.Add(nullptr, name, false)});
+  engine.recoveries["b.jpg"] = {true, kErrDiskFull, kErrDiskFull, false};
+  // A leftover of a killed run goes before anything is written.
+  std::filesystem::create_directories(out / "Photos");
+  test::WriteFile(out / "Photos/.recovering-7-0.kestrel-part", {1});
+  std::vector<std::string> done;
+  RecoverHooks hooks;
+  hooks.itemDone = [&](const FoundItem& item, const RecoveredFile& file) {
+    done.push_back(std::string(item.record.Name()) + "=" + std::to_string(file.error));
+  };
+  RecoveryTally tally = RecoverItems(engine, items, out.path(), false, hooks);
+  EXPECT_EQ(done, (std::vector<std::string>{"a.jpg=0", "b.jpg=112"}));
+  EXPECT_EQ(tally.recovered, 1u);
+  EXPECT_EQ(tally.failed, 1u);
+  EXPECT_TRUE(tally.stoppedByFullDestination);
+  EXPECT_EQ(tally.notAttempted, 2u);
+  EXPECT_EQ(tally.leftoversRemoved, 1u);
+  EXPECT_EQ(engine.destinations.size(), 2u);  // c and d never tried
+
+  // Any other failure costs only its own file.
+  engine.recoveries["b.jpg"] = {true, kErrReadFault, kErrReadFault, false};
+  tally = RecoverItems(engine, items, out.path(), false, hooks);
+  EXPECT_FALSE(tally.stoppedByFullDestination);
+  EXPECT_EQ(tally.recovered + tally.failed, 4u);
 }
 
 }  // namespace

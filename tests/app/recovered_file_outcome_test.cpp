@@ -10,6 +10,7 @@
 
 #include "app/recovered_file_outcome.h"
 #include "app/recovery_report.h"
+#include "engines/common/found_file_output.h"
 #include "catalogue/categories.h"
 #include "platform/error_codes.h"
 #include "support/signature_test_support.h"

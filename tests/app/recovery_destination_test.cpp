@@ -70,5 +70,43 @@ TEST(KeepPathsDestination, FoundFolderPathKeptWithEachComponentMadeSafe) {
   EXPECT_EQ(KeepPathsDestination(root.path(), "a/", record), root / "a/IMG_1(1).JPG");
 }
 
+TEST(KeepPathsDestination, AFileAndAFolderOfOneNameBothKeepTheirContents) {
+  test::TempDir root;
+  FoundFileRecord inFolder;
+  inFolder.SetName("x.jpg");
+  // A deleted file "Trip" recovered first; the folder "Trip" comes later.
+  test::WriteFile(root / "Trip", {1});
+  auto first = KeepPathsDestination(root.path(), "Trip/", inFolder);
+  EXPECT_EQ(first, root / "Trip(1)/x.jpg");
+  std::filesystem::create_directories(first.parent_path());
+  test::WriteFile(first, {2});
+  // The folder's next file lands beside the first, not in a "Trip(2)".
+  FoundFileRecord second;
+  second.SetName("y.jpg");
+  EXPECT_EQ(KeepPathsDestination(root.path(), "Trip/", second), root / "Trip(1)/y.jpg");
+  // The other way round: the folder exists, the file of that name is numbered.
+  FoundFileRecord file;
+  file.SetName("Trip(1)");
+  EXPECT_EQ(KeepPathsDestination(root.path(), "", file), root / "Trip(1)(1)");
+}
+
+TEST(KeepPathsDestination, EachComponentIsCutTo255BytesOnACharacterBoundaryKeepingItsExtension) {
+  test::TempDir root;
+  std::string folder;
+  for (int i = 0; i < 150; ++i) folder += "\xC3\xA9";  // 300 bytes of two-byte characters
+  std::string longFolder = folder + ".d";
+  FoundFileRecord record;
+  record.SetName("a.jpg");
+  auto path = KeepPathsDestination(root.path(), longFolder + "/" + folder + "/", record);
+  auto relative = std::filesystem::relative(path, root.path());
+  std::vector<std::string> parts;
+  for (const auto& part : relative) parts.push_back(part.string());
+  ASSERT_EQ(parts.size(), 3u);
+  EXPECT_LE(parts[0].size(), 255u);
+  EXPECT_TRUE(parts[0].ends_with("\xC3\xA9.d")) << "the extension and a whole last character are kept";
+  EXPECT_EQ(parts[1].size(), 254u);  // 255 would split a character
+  EXPECT_EQ(parts[2], "a.jpg");
+}
+
 }  // namespace
 }  // namespace kestrel

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "app/same_device.h"
 #include "app/truncation_check.h"
+#include "storage/sector_device.h"
 #include "support/test_support.h"
 
 namespace kestrel {
@@ -16,6 +18,30 @@ TEST(ResolveSource, MissingPathAndFolderAreRefusedUpFront) {
   ScanSource source;
   EXPECT_EQ(ResolveSource(dir / "nothing.img", source), kErrFileNotFound);
   EXPECT_EQ(ResolveSource(dir.path(), source), kErrAccessDenied);
+}
+
+TEST(ResolveSource, AFifoACharacterDeviceAndAFolderAreRefusedForWhatTheyAreWithoutBlocking) {
+  test::TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  ScanSource source;
+  // Opened the usual way, a FIFO with no writer would block here forever.
+  EXPECT_EQ(ResolveSource(dir / "pipe", source), kErrNotSupported);
+  EXPECT_EQ(SourceProblemText(dir / "pipe", kErrNotSupported), "is a FIFO (named pipe), not a disk, a partition or an image file");
+  for (const char* device : {"/dev/zero", "/dev/null"}) {
+    EXPECT_EQ(ResolveSource(device, source), kErrNotSupported) << device;
+    EXPECT_EQ(SourceProblemText(device, kErrNotSupported).rfind("is a character device", 0), 0u) << device;
+  }
+  EXPECT_EQ(SourceProblemText(dir.path(), kErrNotSupported).rfind("is a folder", 0), 0u);
+  test::WriteFile(dir / "image.img", std::vector<uint8_t>(512, 0));
+  EXPECT_EQ(SourceProblemText(dir / "image.img", kErrNotSupported), "");
+  EXPECT_EQ(SourceProblemText(dir / "missing.img", kErrNotSupported), "");
+  // Every engine opens its source through the same check.
+  SectorDevice device;
+  EXPECT_EQ(OpenImageFile(dir / "pipe", device), kErrNotSupported);
+  EXPECT_EQ(OpenImageFile("/dev/zero", device), kErrNotSupported);
+  EXPECT_EQ(OpenImageFile(dir / "image.img", device), kSuccess);
+  uint8_t byte = 1;
+  EXPECT_EQ(pread(device.fd(), &byte, 1, 0), 1) << "reads block again once the type is checked";
 }
 
 TEST(ResolveSource, AShortFileResolvesButItsProbeSaysWhyItCannotBeRead) {

@@ -54,11 +54,13 @@ TEST_P(FatRecoverCommand, DefaultTypesSortIntoCategoryFolders) {
   // Documents are not among the default types.
   EXPECT_FALSE(std::filesystem::exists(dest / "document"));
 
-  // A second run into the same folder writes beside the first, never over it.
+  // A second run into the same folder keeps what the first wrote, never writing over it or beside it.
+  std::string before = test::Sha256Hex(dest / "photo" / "Beach Day.jpg");
   auto again = test::RunCli({"recover", test::TestImage(GetParam()).string(), dest.path().string(), "--types", "jpg"});
   EXPECT_EQ(again.exitCode, 1);
-  EXPECT_TRUE(std::filesystem::exists(dest / "photo" / "Beach Day(1).jpg"));
-  EXPECT_EQ(test::Sha256Hex(dest / "photo" / "Beach Day(1).jpg"), test::Sha256Hex(dest / "photo" / "Beach Day.jpg"));
+  EXPECT_FALSE(std::filesystem::exists(dest / "photo" / "Beach Day(1).jpg"));
+  EXPECT_EQ(test::Sha256Hex(dest / "photo" / "Beach Day.jpg"), before);
+  EXPECT_NE(again.out.find("written by an earlier run"), std::string::npos) << again.out;
 }
 
 TEST_P(FatRecoverCommand, ScanListsRecordsWithTheirFolders) {

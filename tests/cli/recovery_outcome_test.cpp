@@ -126,3 +126,65 @@ TEST(RecoveryOutcome, FileCutByTheEndOfTheImageIsPartialAndMarked) {
 
 }  // namespace
 }  // namespace kestrel
+
+namespace kestrel {
+namespace {
+
+TEST(RecoveryOutcome, RerunKeepsWhatIsStillThereAndWritesAgainWhatChanged) {
+  test::TempDir dest;
+  std::vector<std::string> args = {"recover", test::TestImage("fat16-outcomes.img").string(), dest.path().string(),
+                                   "--types", "all"};
+  auto first = test::RunCli(args);
+  ASSERT_EQ(first.exitCode, 1) << first.err;
+  auto written = FilesBelow(dest.path());
+  size_t files = written.size() - 1;  // the report
+  std::string summary = first.out.substr(first.out.rfind("recovered "));
+
+  auto again = test::RunCli(args);
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_EQ(FilesBelow(dest.path()), written) << "no second copies";
+  EXPECT_NE(again.out.find(std::to_string(files) + " file(s) written by an earlier run"), std::string::npos)
+      << again.out;
+  EXPECT_EQ(again.out.substr(again.out.rfind("recovered ")), summary);
+  EXPECT_FALSE(fs::exists(dest / "recovery-report.json.journal"));
+
+  // A file changed since is not the recorded one: the record is written again
+  // beside it by the "(n)" rule, and the changed file is left alone.
+  {
+    std::ofstream changed(dest / "photo/!EEP.JPG", std::ios::app | std::ios::binary);
+    changed << 'x';
+  }
+  auto third = test::RunCli(args);
+  EXPECT_NE(third.out.find(std::to_string(files - 1) + " file(s) written by an earlier run"), std::string::npos)
+      << third.out;
+  EXPECT_EQ(test::Sha256Hex(dest / "photo/!EEP(1).JPG"), SampleSha("exif.jpg"));
+  EXPECT_EQ(third.out.substr(third.out.rfind("recovered ")), summary);
+}
+
+TEST(RecoveryOutcome, AJournalLeftByAKilledRunCountsLikeTheReport) {
+  test::TempDir dest;
+  std::vector<std::string> args = {"recover", test::TestImage("fat16-outcomes.img").string(), dest.path().string(),
+                                    "--types", "all"};
+  ASSERT_EQ(test::RunCli(args).exitCode, 1);
+  // What a run killed before its report leaves: the files and a journal of them.
+  auto report = ReadJson(dest / "recovery-report.json");
+  {
+    std::ofstream journal(dest / "recovery-report.json.journal");
+    journal << nlohmann::json{{"format", "kestrel-recovery-report-journal"}, {"source", report["source"]}}.dump()
+            << "\n";
+    for (const auto& file : report["files"]) journal << file.dump() << "\n";
+    journal << "{\"id\": \"cut";  // the line being written when the run was killed
+  }
+  fs::remove(dest / "recovery-report.json");
+  auto written = FilesBelow(dest.path());
+  auto again = test::RunCli(args);
+  EXPECT_NE(again.out.find(std::to_string(report["files"].size()) + " file(s) written by an earlier run"),
+            std::string::npos)
+      << again.out << again.err;
+  written.insert("recovery-report.json");
+  written.erase("recovery-report.json.journal");
+  EXPECT_EQ(FilesBelow(dest.path()), written);
+}
+
+}  // namespace
+}  // namespace kestrel
