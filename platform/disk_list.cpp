@@ -17,6 +17,7 @@
 #include "platform/disk_table.h"
 #include "platform/error_codes.h"
 #include "platform/partition_table.h"
+#include "platform/source_kind.h"
 
 namespace kestrel {
 namespace fs = std::filesystem;
@@ -256,14 +257,16 @@ void CollectSystemDisk(const DiskEntry& listed, const EnumerationSettings& setti
 }
 
 void CollectImageDisk(const fs::path& image, DiskList& list) {
-  int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
+  // A FIFO named as an image would block a plain open; it is refused first.
+  int openError = kSuccess;
+  int fd = OpenSourceFd(image, openError).Release();
   if (fd < 0) {
-    list.imageErrors.emplace_back(image, LastError());
+    list.imageErrors.emplace_back(image, openError);
     return;
   }
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    list.imageErrors.emplace_back(image, S_ISDIR(st.st_mode) ? kErrAccessDenied : kErrInvalidParameter);
+    list.imageErrors.emplace_back(image, kErrInvalidParameter);
     ::close(fd);
     return;
   }
