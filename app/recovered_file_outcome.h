@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -55,5 +56,8 @@ void FinishRecoveredFile(RecoveredFile& file, const FoundFileRecord& record);
 // OutcomeName, hashed and given its times.
 RecoveredFile SettleRecoveredFile(const FoundFileRecord& record, const std::filesystem::path& destination,
                                   int engineError);
+
+// A FILETIME (100 ns since 1601) as a timespec for utimensat; UTIME_OMIT for 0.
+struct timespec FileTimeToTimespec(uint64_t filetime);
 
 }  // namespace kestrel
