@@ -31,14 +31,14 @@ make_image() {
   mkdir -p "$files/DCIM" "$files/Music"
   for i in $(seq 1 360); do
     local kib=$(( (RANDOM % 640) + 64 ))
-    local folder=DCIM ext=jpg
-    (( i % 3 == 0 )) && folder=Music ext=mp3
+    local folder=DCIM ext=bin
+    (( i % 3 == 0 )) && folder=Music ext=dat
     head -c $((kib * 1024)) /dev/urandom > "$files/$folder/F$(printf %04d "$i").$ext"
   done
   MTOOLS_SKIP_CHECK=1 mcopy -s -i "$image" "$files/DCIM" "$files/Music" ::/
   for i in $(seq 1 3 360); do
-    local folder=DCIM ext=jpg
-    (( i % 3 == 0 )) && folder=Music ext=mp3
+    local folder=DCIM ext=bin
+    (( i % 3 == 0 )) && folder=Music ext=dat
     MTOOLS_SKIP_CHECK=1 mdel -i "$image" "::/$folder/F$(printf %04d "$i").$ext" 2>/dev/null || true
   done
   rm -rf "$files"
@@ -46,7 +46,7 @@ make_image() {
 
 # "relative-path sha256" for every file below $1, temporaries left out, sorted.
 manifest() {
-  (cd "$1" && find . -type f ! -name '.*.kestrel-part' ! -name 'recovery-report.json' -printf '%P\n' | sort |
+  (cd "$1" && find . -type f ! -name '.*.kestrel-part' ! -name 'recovery-report.json' ! -name 'recovery-report.json.journal' -printf '%P\n' | sort |
      while IFS= read -r f; do printf '%s %s\n' "$f" "$(sha256sum "$f" | cut -d' ' -f1)"; done)
 }
 
