@@ -8,7 +8,7 @@
 #
 #   tools/kill-recover-test.sh [WORKDIR]        (default /tmp/kestrel-kill)
 #   FULL=1 tools/kill-recover-test.sh            the same into a destination
-#                                                that fills up (a 64 MiB tmpfs,
+#                                                that fills up (a 16 MiB tmpfs,
 #                                                or a loop ext4 without root mounts)
 # KESTREL_CLI overrides build/kestrel-cli; KILLS overrides 20.
 set -euo pipefail
@@ -71,10 +71,10 @@ dest_root=$work/dest
 if [ "${FULL:-0}" = 1 ]; then
   mountpoint -q "$work/small" 2>/dev/null && umount "$work/small"
   mkdir -p "$work/small"
-  if mount -t tmpfs -o size=64m kestrel-kill "$work/small" 2>/dev/null; then
-    echo "destination: a 64 MiB tmpfs"
+  if mount -t tmpfs -o size=16m kestrel-kill "$work/small" 2>/dev/null; then
+    echo "destination: a 16 MiB tmpfs"
   else
-    truncate -s 64M "$work/small.ext4"; mkfs.ext4 -q -F "$work/small.ext4"
+    truncate -s 16M "$work/small.ext4"; mkfs.ext4 -q -F "$work/small.ext4"
     mount -o loop "$work/small.ext4" "$work/small"
     echo "destination: a 64 MiB loop ext4"
   fi
