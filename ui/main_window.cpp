@@ -15,6 +15,8 @@
 #include <QHeaderView>
 #include <QImageReader>
 #include <QLabel>
+#include <QListView>
+#include <QScrollBar>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
@@ -49,6 +51,7 @@
 #include "ui/preview.h"
 #include "ui/app_shell.h"
 #include "ui/texts.h"
+#include "ui/thumbnails.h"
 
 namespace kestrel::ui {
 namespace {
@@ -162,6 +165,7 @@ void MainWindow::BuildPages() {
   fileList_->setColumnWidth(kColCreated, 135);
   fileList_->horizontalHeader()->setStretchLastSection(true);
   checkAll_ = Control<QCheckBox>(form_, "CheckAll");
+  BuildThumbnailGrid();
   preview_ = Control<QLabel>(form_, "PreviewEdit");
   if (auto* splitter = form_->findChild<QSplitter*>(QStringLiteral("ResultsSplitter"))) {
     splitter->setSizes({190, 560, 250});
@@ -208,6 +212,60 @@ void MainWindow::BuildPages() {
       " border-radius: 10px; padding: 18px; background: palette(base); }"
       "QToolButton#BtnRecoverMode:hover, QToolButton#BtnCreateImageMode:hover { border: 2px solid palette(highlight); }"
       "QPushButton#BtnScan, QPushButton#BtnRecover, QPushButton#BtnCreateImage { padding: 6px 22px; font-weight: bold; }"));
+}
+
+void MainWindow::BuildThumbnailGrid() {
+  // The same rows as the list, as pictures; both views share one selection,
+  // so choosing a picture previews it like choosing its row.
+  thumbnails_ = new ThumbnailStore(this);
+  grid_ = new QListView(form_);
+  grid_->setObjectName(QStringLiteral("ThumbnailGrid"));
+  grid_->setViewMode(QListView::IconMode);
+  grid_->setResizeMode(QListView::Adjust);
+  grid_->setMovement(QListView::Static);
+  grid_->setUniformItemSizes(true);
+  grid_->setLayoutMode(QListView::Batched);
+  grid_->setBatchSize(2000);
+  grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid_->setModel(model_);
+  grid_->setModelColumn(kColName);
+  grid_->setSelectionModel(fileList_->selectionModel());
+  grid_->setItemDelegate(new ThumbnailDelegate(thumbnails_, model_, grid_));
+  grid_->setGridSize(QSize(ThumbnailStore::kSide + 28, ThumbnailStore::kSide + 40));
+  grid_->hide();
+  if (auto* layout = fileList_->parentWidget()->layout()) layout->addWidget(grid_);
+  auto visible = [this] { UpdateVisibleThumbnails(); };
+  connect(grid_->verticalScrollBar(), &QScrollBar::valueChanged, this, visible);
+  connect(model_, &QAbstractItemModel::modelReset, this, visible);
+  connect(thumbnails_, &ThumbnailStore::ready, grid_->viewport(), [this] { grid_->viewport()->update(); });
+  connect(grid_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) { OpenPreview(index.row()); });
+  grid_->viewport()->installEventFilter(this);
+  if (auto* toggle = Control<QAbstractButton>(form_, "ThumbnailToggle"))
+    connect(toggle, &QAbstractButton::toggled, this, &MainWindow::ShowThumbnails);
+}
+
+void MainWindow::ShowThumbnails(bool on) {
+  grid_->setVisible(on);
+  fileList_->setVisible(!on);
+  if (auto* toggle = Control<QAbstractButton>(form_, "ThumbnailToggle"); toggle && toggle->isChecked() != on) {
+    QSignalBlocker block(toggle);
+    toggle->setChecked(on);
+  }
+  UpdateVisibleThumbnails();
+}
+
+void MainWindow::UpdateVisibleThumbnails() {
+  if (!grid_->isVisible() || model_->rowCount() == 0) {
+    thumbnails_->SetVisibleRows(0, -1);
+    return;
+  }
+  const QSize cell = grid_->gridSize();
+  const QModelIndex top = grid_->indexAt(QPoint(cell.width() / 2, 4));
+  const int first = top.isValid() ? top.row() : 0;
+  const int perRow = std::max(1, grid_->viewport()->width() / cell.width());
+  const int rows = grid_->viewport()->height() / cell.height() + 2;
+  thumbnails_->SetVisibleRows(first, std::min(model_->rowCount() - 1, first + perRow * rows));
+  grid_->viewport()->update();
 }
 
 void MainWindow::BuildFileTypeOptions() {
@@ -572,6 +630,15 @@ SourceItem* MainWindow::AddSource(std::unique_ptr<SourceItem> owned) {
   return item;
 }
 
+void MainWindow::DropResults() {
+  // The thumbnail worker may be reading through an engine: it finishes first.
+  std::lock_guard engineLock(EngineAccessLock());
+  thumbnails_->Reset(nullptr);
+  model_->SetResults(nullptr);
+  results_.reset();
+  typeRows_.clear();
+}
+
 void MainWindow::SelectSource(const SourceItem* item) {
   for (QTreeWidgetItemIterator it(diskList_); *it; ++it)
     if ((*it)->data(0, kSourceRole).value<void*>() == item) diskList_->setCurrentItem(*it);
@@ -594,12 +661,13 @@ void MainWindow::RefreshDevices() {
   for (auto& old : sources_)
     if (old && old->engine() && !old->InImage()) lostEngine = true;
   if (lostEngine && results_) {
-    results_.reset();
-    model_->SetResults(nullptr);
-    typeRows_.clear();
+    DropResults();
     if (page_ == kPageResults) ShowPage(kPageSources);
   }
-  sources_ = std::move(fresh);
+  {
+    std::lock_guard engineLock(EngineAccessLock());
+    sources_ = std::move(fresh);
+  }
   FillSourceList();
 }
 
@@ -640,14 +708,13 @@ bool MainWindow::ScanSelected() {
   const bool deep = page_ == kPageFileTypes;
   lastScanDeep_ = deep;
   lastScanCancelled_ = false;
-  if (results_) {
-    model_->SetResults(nullptr);
-    results_.reset();
-    typeRows_.clear();
-  }
+  DropResults();
   std::vector<ScanEntry*> entries;
   for (SourceItem* source : sources) {
-    source->scan.engine.reset();
+    {
+      std::lock_guard engineLock(EngineAccessLock());
+      source->scan.engine.reset();
+    }
     if (ResolveForScan(*source) != kSuccess) {
       ShowMessageBox(BoxKind::kWarning, this, Msg("MSG0504"), 300, 130);
       return false;
@@ -704,6 +771,7 @@ bool MainWindow::ScanSelected() {
 
 void MainWindow::ShowResults(std::shared_ptr<ResultSet> results) {
   results_ = std::move(results);
+  thumbnails_->Reset(results_);
   model_->SetResults(results_);
   typeRows_.clear();
   // Group by type key, then hang each group under the category of its
@@ -872,6 +940,7 @@ void MainWindow::PreviewCurrent() {
     return;
   }
   IFileRecoveryParse* engine = results_->engines[results_->sourceOf[recordIndex]];
+  std::lock_guard engineLock(EngineAccessLock());
   const PreviewData data = ExtractForPreview(this, *engine, record);
   if (data.cancelled) return;
   const bool shown = data.error == 0 && !data.tempPath.isEmpty() && ShowPictureIn(preview_, data.tempPath);
@@ -892,6 +961,7 @@ void MainWindow::OpenPreview(int row) {
   if (ExtensionInList(extension, kAudioExtensions) || ExtensionInList(extension, kVideoExtensions)) {
     // The player may hold the one temporary media file: end ours first.
     EndPlayerProcesses();
+    std::lock_guard engineLock(EngineAccessLock());
     const PreviewData data = ExtractForPreview(this, *engine, record);
     if (data.cancelled) return;
     QString error;
@@ -923,6 +993,7 @@ void MainWindow::RecoverOne(const FoundFileRecord& record, IFileRecoveryParse& e
   if (!ConfirmRecoveryFolder(root)) return;
   FoundItem item;
   item.record = record;
+  std::lock_guard engineLock(EngineAccessLock());
   JobWindow window(this, QStringLiteral("RecoverProcessWnd"), "RecoverProcessWnd", 520, 220);
   window.Run([&](IJobView& view) {
     return std::make_unique<RecoverJob>(view, LanguageTable::Instance(), engine, item, root.toStdString());
@@ -953,6 +1024,7 @@ void MainWindow::RecoverTicked() {
     batches[results_->sourceOf[record]].items.push_back(std::move(item));
   }
   std::erase_if(batches, [](const RecoverBatch& batch) { return batch.items.empty() || !batch.engine; });
+  std::lock_guard engineLock(EngineAccessLock());
   JobWindow window(this, QStringLiteral("RecoverProcessWnd"), "RecoverProcessWnd", 520, 220);
   if (auto* open = Control<QPushButton>(&window, "OpenBtn"))
     connect(open, &QPushButton::clicked, &window, [root] {
@@ -1063,6 +1135,11 @@ void MainWindow::StartDeviceMonitor() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (grid_ && watched == grid_->viewport()) {
+    if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
+      QMetaObject::invokeMethod(this, &MainWindow::UpdateVisibleThumbnails, Qt::QueuedConnection);
+    return QMainWindow::eventFilter(watched, event);
+  }
   // Hovering a mode button explains the mode.
   if (event->type() == QEvent::Enter)
     if (auto* info = Control<QLabel>(form_, "TxtMainInfo"))
@@ -1072,9 +1149,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   // Engines and their stores close with the sources.
-  model_->SetResults(nullptr);
-  results_.reset();
-  sources_.clear();
+  DropResults();
+  {
+    std::lock_guard engineLock(EngineAccessLock());
+    sources_.clear();
+  }
   QMainWindow::closeEvent(event);
 }
 

@@ -20,6 +20,7 @@ class QTableView;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QMenu;
+class QListView;
 
 namespace kestrel {
 class IFileRecoveryParse;
@@ -30,6 +31,7 @@ namespace kestrel::ui {
 
 // Pages of the window, by their index in the page stack.
 class PreviewWindow;
+class ThumbnailStore;
 
 enum Page { kPageHome = 0, kPageSources = 1, kPageFileTypes = 2, kPageResults = 3 };
 
@@ -82,6 +84,11 @@ class MainWindow : public QMainWindow {
   // Recovers one file (the preview window's "recover this file").
   void RecoverOne(const FoundFileRecord& record, IFileRecoveryParse& engine);
 
+  // Switches the file list to the grid of thumbnails and back.
+  void ShowThumbnails(bool on);
+  QListView* thumbnailGrid() const { return grid_; }
+  ThumbnailStore* thumbnails() const { return thumbnails_; }
+
   // Results access for tests and the benchmark.
   ResultsModel* resultsModel() const { return model_; }
   QTreeWidget* typeTree() const { return typeTree_; }
@@ -108,6 +115,10 @@ class MainWindow : public QMainWindow {
  private:
   void BuildPages();
   void BuildFileTypeOptions();
+  void BuildThumbnailGrid();
+  void UpdateVisibleThumbnails();
+  // Forgets the results (after any thumbnail in the making is done).
+  void DropResults();
   void BuildMenu();
   void ConnectControls();
   void ApplyTexts();
@@ -155,6 +166,8 @@ class MainWindow : public QMainWindow {
   QMenu* assistMenu_ = nullptr;
   QMenu* languageMenu_ = nullptr;
   ResultsModel* model_ = nullptr;
+  ThumbnailStore* thumbnails_ = nullptr;
+  QListView* grid_ = nullptr;
   QTimer deviceTimer_;
   int udevFd_ = -1;
   void* udevMonitor_ = nullptr;

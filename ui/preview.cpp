@@ -14,6 +14,7 @@
 #include "ui/job_window.h"
 #include "ui/picture_view.h"
 #include "ui/texts.h"
+#include "ui/thumbnails.h"
 
 namespace kestrel::ui {
 namespace {
@@ -108,6 +109,7 @@ void PreviewWindow::ShowEntry(int index) {
   if (auto* name = Control<QLabel>(this, "FileName")) name->setText(NameOf(entry.record));
   if (picture_) picture_->clear();
   if (text_) text_->clear();
+  std::lock_guard engineLock(EngineAccessLock());
   const PreviewData data = ExtractForPreview(this, *entry.engine, entry.record);
   if (data.cancelled) return;
   Display(data);

@@ -24,6 +24,7 @@
 #include "engines/engine_factory.h"
 #include "ui/job_window.h"
 #include "ui/main_window.h"
+#include "ui/thumbnails.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
 #include "ui_test_support.h"
@@ -322,6 +323,66 @@ class FlowTest : public QObject {
                qPrintable(modified));
     }
     QVERIFY(sawDate);
+  }
+
+  void thumbnailsMatchTheirPhotosAndMarkTheDamagedOne() {
+    std::filesystem::path folder;
+    {
+      MainWindow window(false);
+      window.SetMode(0);
+      window.AddImage(image_);
+      window.resize(900, 600);
+      window.show();
+      QVERIFY(window.ScanSelected());
+      QVERIFY(window.SelectTypeNode(QStringLiteral("jpg")));
+      window.ShowThumbnails(true);
+      ResultsModel* model = window.resultsModel();
+      ThumbnailStore* store = window.thumbnails();
+      folder = store->folder();
+      // Every photo on screen gets its thumbnail in the background.
+      auto thumbOf = [&](int row) { return store->Get(model->RecordAt(row), row); };
+      QTRY_VERIFY_WITH_TIMEOUT(
+          [&] {
+            for (int row = 0; row < model->rowCount(); ++row)
+              if (!thumbOf(row)) return false;
+            return true;
+          }(),
+          10000);
+      QVERIFY(!std::filesystem::is_empty(folder));  // cached beside the scan logs
+      QTemporaryDir originals;
+      bool sawIntact = false, sawDamaged = false;
+      for (int row = 0; row < model->rowCount(); ++row) {
+        const FoundFileRecord& record = model->results()->records[model->RecordAt(row)];
+        const auto thumb = thumbOf(row);
+        if (record.Name() == "Reused Photo.jpg") {
+          QCOMPARE(thumb->verdict, IntegrityVerdict::kDamaged);  // partly overwritten
+          sawDamaged = true;
+          continue;
+        }
+        if (thumb->verdict != IntegrityVerdict::kIntact) continue;
+        sawIntact = true;
+        // The thumbnail is the recovered photo, scaled into the cell.
+        IFileRecoveryParse* engine = model->results()->engines[model->results()->sourceOf[model->RecordAt(row)]];
+        const std::filesystem::path out = std::filesystem::path(originals.path().toStdString()) / std::to_string(row);
+        QCOMPARE(engine->RecoverItem(&record, out, 0), 0);
+        const QImage original(QString::fromStdString(out.string()));
+        QVERIFY(!original.isNull());
+        const QImage expected = original.scaled(ThumbnailStore::kSide, ThumbnailStore::kSide, Qt::KeepAspectRatio,
+                                                Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
+        const QImage got = thumb->image.convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(got.size(), expected.size());
+        qint64 difference = 0;
+        for (int y = 0; y < got.height(); ++y)
+          for (int x = 0; x < got.width(); ++x) {
+            const QRgb a = got.pixel(x, y), b = expected.pixel(x, y);
+            difference += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+          }
+        QVERIFY2(difference / (3 * got.width() * got.height()) < 12, record.Name().data());
+      }
+      QVERIFY(sawIntact);
+      QVERIFY(sawDamaged);
+    }
+    QVERIFY(!std::filesystem::exists(folder));  // the cache goes with the results
   }
 
   void recoveryFolderOnAScannedDiskAsksFirst() {
