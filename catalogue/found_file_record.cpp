@@ -7,6 +7,26 @@
 
 namespace kestrel {
 
+std::string_view DataLayoutWord(DataLayout layout) {
+  switch (layout) {
+    case DataLayout::kChain: return "chain";
+    case DataLayout::kContiguous: return "contiguous";
+    case DataLayout::kAroundLive: return "around-live";
+    case DataLayout::kInferred: return "inferred";
+    case DataLayout::kUnknown: break;
+  }
+  return "-";
+}
+
+std::string_view WholeFileCheckWord(WholeFileCheck check) {
+  switch (check) {
+    case WholeFileCheck::kPassed: return "passed";
+    case WholeFileCheck::kFailed: return "failed";
+    case WholeFileCheck::kNotRun: break;
+  }
+  return "-";
+}
+
 std::string_view FoundFileRecord::Name() const {
   return std::string_view(name.data(), strnlen(name.data(), name.size()));
 }

@@ -64,7 +64,7 @@ int CompareNoCase(std::string_view a, std::string_view b) {
 
 // A photo whose content check failed is left out of listings and searches.
 bool IsHiddenBadPhoto(const FoundFileRecord& record) {
-  return record.contentValid == 0 && ExtensionInList(ExtensionOf(record.Name()), kPhotoExtensions);
+  return !record.FirstBlockValid() && ExtensionInList(ExtensionOf(record.Name()), kPhotoExtensions);
 }
 
 std::string CutName(std::string_view text) {
@@ -186,6 +186,21 @@ int ScanLog::AppendRecord(FoundFileRecord& record) {
   bufferUsed_ += kFoundFileRecordBytes;
   ++appended_;
   return kSuccess;
+}
+
+int ScanLog::RewriteRecord(const FoundFileRecord& record) {
+  if (recordsFd_ < 0 || record.recordIndex == 0 || record.recordIndex > TotalRecords()) return kErrInvalidParameter;
+  const uint64_t position = uint64_t(record.recordIndex - 1) * kFoundFileRecordBytes;
+  const uint64_t onDisk = baseRecords_ * kFoundFileRecordBytes + flushedBytes_;
+  if (position >= onDisk) {
+    // Still in the write buffer.
+    record.Serialize(std::span<uint8_t, kFoundFileRecordBytes>(buffer_.data() + (position - onDisk),
+                                                               kFoundFileRecordBytes));
+    return kSuccess;
+  }
+  uint8_t bytes[kFoundFileRecordBytes];
+  record.Serialize(bytes);
+  return PwriteAll(recordsFd_, bytes, sizeof bytes, position);
 }
 
 int ScanLog::DiscardRecordsAfter(uint64_t records) {
@@ -544,7 +559,7 @@ int ScanLog::SearchByExtension(std::string_view extensions, std::vector<FoundFil
           std::span<const uint8_t, kFoundFileRecordBytes>(block.data() + at, kFoundFileRecordBytes));
       const std::string ext = ExtensionOf(record.Name());
       if (ext.empty()) continue;
-      if (record.contentValid == 0 && ExtensionInList(ext, kPhotoExtensions)) continue;
+      if (!record.FirstBlockValid() && ExtensionInList(ext, kPhotoExtensions)) continue;
       if (ExtensionInList(ext, list)) out.push_back(record);
     }
     offset += got;

@@ -49,6 +49,9 @@ class ScanLog {
   // buffer is full it is written out first. 0, the write error, or 112 when
   // the store already holds 2^32 - 1 records.
   int AppendRecord(FoundFileRecord& record);
+  // Writes record again in place of the one numbered record.recordIndex (a
+  // scan that learns more about a file after listing it); 87 when there is none.
+  int RewriteRecord(const FoundFileRecord& record);
 
   // Adds recordNumber to the children of parentKey (a DirectoryKey::Packed()).
   // For a folder record also give its own folder id and name (goes to _DirInfo).

@@ -86,7 +86,7 @@ nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vecto
                               {"size", r.size},
                               {"modified", TimeText(r.modified)},
                               {"deleted", r.isDeleted},
-                              {"contentValid", r.contentValid},
+                              {"contentValid", unsigned(r.FirstBlockValid())},
                               {"engineKind", r.engineKind},
                               {"isDirectory", r.isDirectory},
                               {"storage", StorageText(engine, r)},
@@ -99,8 +99,10 @@ nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vecto
                                                            : nlohmann::ordered_json(FileCategory(r.Name()))},
                               {"extension", ExtensionOf(r.Name())},
                               {"engine", EngineKindWord(r.engineKind)},
-                              {"contentCheck", r.contentValid ? "passed" : "failed"},
-                              {"firstSector", FirstSectorOrNull(r, target.source.sectorBytes)}});
+                              {"contentCheck", r.FirstBlockValid() ? "passed" : "failed"},
+                              {"firstSector", FirstSectorOrNull(r, target.source.sectorBytes)},
+                              {"layout", std::string(DataLayoutWord(r.layout()))},
+                              {"check", std::string(WholeFileCheckWord(r.wholeFileCheck()))}});
     if (target.partitionNumber > 0) doc["records"].back()["partition"] = target.partitionNumber;
   }
   return doc;
@@ -110,9 +112,11 @@ void PrintScanText(IFileRecoveryParse& engine, const std::vector<FoundItem>& fou
   if (list) {
     for (const FoundItem& item : found) {
       const FoundFileRecord& r = item.record;
-      std::printf("%s\t%s\t%llu\t%s\t%u\t%u\t%u\t%s\n", TsvField(item.folder).c_str(),
+      std::printf("%s\t%s\t%llu\t%s\t%u\t%u\t%u\t%s\t%s\t%s\n", TsvField(item.folder).c_str(),
                   TsvField(r.Name()).c_str(), static_cast<unsigned long long>(r.size), TimeText(r.modified).c_str(),
-                  r.isDeleted, r.contentValid, r.engineKind, StorageText(engine, r).c_str());
+                  r.isDeleted, unsigned(r.FirstBlockValid()), r.engineKind, StorageText(engine, r).c_str(),
+                  std::string(DataLayoutWord(r.layout())).c_str(),
+                  std::string(WholeFileCheckWord(r.wholeFileCheck())).c_str());
     }
     return;
   }
@@ -139,7 +143,8 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
   AddScanArguments(*command, options->scan);
   command->add_flag("--list", options->list,
                     "One found record per line: path, name, size, modified, deleted, contentValid, engineKind, "
-                    "storage (encrypted/compressed/sparse or -)");
+                    "storage (encrypted/compressed/sparse or -), layout (how the data was placed: chain, contiguous, "
+                    "around-live, inferred or -), check (the whole-file content check: passed, failed or -)");
   command->add_flag("--json", options->json, "Print the summary (and the list) as JSON");
   AddSelectionArguments(*command, options->selection);
   command->callback([options, &exitCode] {

@@ -192,7 +192,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::TextAlignmentRole && index.column() == kColSize)
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-  if (role == Qt::ToolTipRole && index.column() == kColName && !record.contentValid)
+  if (role == Qt::ToolTipRole && index.column() == kColName && !record.FirstBlockValid())
     return Text("MainWnd", "ContentMismatch");
   if (role != Qt::DisplayRole) return {};
   switch (index.column()) {

@@ -7,22 +7,46 @@
 namespace kestrel {
 
 int CFastFatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
-                                     const std::function<int(uint64_t)>& report) {
+                                 const std::function<int(uint64_t)>& report) {
   if (record.clusterBytes > kMaxClusterBytes) return kErrWriteFault;
   if (record.clusterBytes <= 0 || record.clusterBytes % bytesPerSector_ != 0) return kErrInvalidParameter;
   if (!device_.IsOpen() || !geometryValid_) return openError_ != kSuccess ? openError_ : kErrInvalidParameter;
   const uint64_t wanted = std::min<uint64_t>(record.size, sink.room());
   if (wanted == 0) return kSuccess;
+  // A placed deleted file is read from the clusters its scan chose; anything
+  // else along its chain (the cleared part going on in free clusters).
+  std::vector<uint32_t> placed;
+  bool placedWhole = true;
+  if (uint32_t placement = record.placement(); placement != 0 && !record.IsDirectory()) {
+    EnsureClaims();
+    std::vector<FatLayoutCandidate> layouts = LayoutsOf(record.itemKey, record.size);
+    if (layouts.empty()) return kErrHandleEof;
+    const FatLayoutCandidate* chosen = placement <= layouts.size() ? &layouts[placement - 1] : &layouts.front();
+    placed = chosen->clusters;
+    placedWhole = chosen->complete;
+  }
+  size_t nextPlaced = 0;
+  FatChainCursor chain(fat_, placed.empty() ? record.itemKey : 0);
+  auto cluster = [&]() -> uint32_t {
+    if (!placed.empty()) return nextPlaced < placed.size() ? placed[nextPlaced] : 0;
+    return chain.AtEnd() ? 0 : chain.cluster();
+  };
+  auto advance = [&]() -> int {
+    if (!placed.empty()) {
+      ++nextPlaced;
+      return kSuccess;
+    }
+    return chain.Advance();
+  };
   uint32_t sectorsPerCluster = uint32_t(record.clusterBytes / bytesPerSector_);
   std::vector<uint8_t> buffer(size_t(record.clusterBytes));
   uint64_t left = wanted;
-  FatChainCursor chain(fat_, record.itemKey);
   while (left > 0) {
     // The chain ended (or ran into used clusters) before the file did: only
     // part of it can be had.
-    if (chain.AtEnd() || !geometry_.IsValidCluster(chain.cluster())) return kErrHandleEof;
-    uint64_t sector =
-        record.partitionStart + record.dataStart + uint64_t(chain.cluster() - 2) * sectorsPerCluster;
+    uint32_t current = cluster();
+    if (current == 0 || !geometry_.IsValidCluster(current)) return kErrHandleEof;
+    uint64_t sector = record.partitionStart + record.dataStart + uint64_t(current - 2) * sectorsPerCluster;
     uint32_t got = 0;
     int error = ReadAbsolute(sector, sectorsPerCluster, buffer.data(), got);
     if (got == 0) return error != kSuccess ? error : kErrReadFault;
@@ -33,9 +57,13 @@ int CFastFatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
     if (error != kSuccess) return error;
     if (int answer = report(wanted - left); answer != 0) return answer;
     if (left == 0) break;
-    error = chain.Advance();
+    error = advance();
     if (error != kSuccess) return error;
   }
+  if (!placedWhole) return kErrHandleEof;
+  // Every placement the allocation allows gave bytes that are not a valid
+  // file of this type: they are written, but not passed off as the file.
+  if (record.wholeFileCheck() == WholeFileCheck::kFailed) return kErrDataError;
   return kSuccess;
 }
 

@@ -106,6 +106,9 @@ int CFastFatRecovery::ScanDirectories(const std::optional<std::string>& storeNam
   dirQueue_.clear();
   depthCache_.clear();
   damage_.Clear();
+  claims_.clear();
+  unplaced_.clear();
+  claimsKnown_ = false;
   // Reopening a saved scan reads nothing from the source.
   if (int error = store_.Start(storeName, partitionStart_); error != kSuccess || storeName) return error;
 
@@ -120,7 +123,10 @@ int CFastFatRecovery::ScanDirectories(const std::optional<std::string>& storeNam
     Tallied(damage_, DirectoryByteOffset(cluster), kErrGeneralFailure, [&] { return WalkDirectory(cluster); });
     result = walk.Tick();
   }
-  return FinishWalk(result, [this] { AppendNeededFolders(); });
+  return FinishWalk(result, [this] {
+    PlaceDeletedFiles();
+    AppendNeededFolders();
+  });
 }
 
 int CFastFatRecovery::WalkDirectory(uint32_t first) {
@@ -228,7 +234,9 @@ void CFastFatRecovery::HandleEntry(ByteView entry, uint64_t entrySector, bool in
   record.itemKey = cluster;
   record.size = d.size;
   record.contentValid = uint32_t(CheckContent(cluster, extension));
+  bool unplaced = NoteDeletedFile(record);
   if (store_.log()->AppendRecord(record) != kSuccess) return;
+  if (unplaced) unplaced_.push_back(record);
   uint32_t level = DepthOf(parentKey);
   store_.log()->LinkChild(DirectoryKey{parentKey, level}.Packed(), record.recordIndex);
   MarkAncestors(parentKey);

@@ -18,6 +18,7 @@
 #include "engines/common/boot_copy.h"
 #include "fs/fat/fat_boot.h"
 #include "engines/common/fast_engine_base.h"
+#include "fs/fat/fat_deleted_layout.h"
 #include "fs/fat/fat_table.h"
 #include "engines/common/damage_tally.h"
 #include "engines/common/data_sink.h"
@@ -67,6 +68,21 @@ class CFastFatRecovery final : public CFastEngineBase {
   void MarkAncestors(uint32_t parentKey);
   void AppendNeededFolders();
 
+  // Deleted files whose chain was cleared. Notes each file's claim (its first
+  // cluster and the clusters its size needs) and marks how its data will be
+  // read where that is plain now; true when it needs PlaceDeletedFiles.
+  bool NoteDeletedFile(FoundFileRecord& record);
+  // After the walk, when every deleted file's claim is known: chooses the
+  // placement of each file that spans clusters by the layouts the allocation
+  // allows and the file's content, and rewrites its record with the choice.
+  void PlaceDeletedFiles();
+  std::vector<FatLayoutCandidate> LayoutsOf(uint32_t first, uint64_t size);
+  // The whole-file check of a deleted file read along the chain it still has.
+  WholeFileCheck CheckChain(const FoundFileRecord& record, const std::string& extension);
+  // The claims of every deleted file of the store (after a saved scan is reopened).
+  void EnsureClaims();
+  bool ReadCluster(uint32_t cluster, uint8_t* out);
+
   uint64_t deviceBytes_ = 0;
   // The boot sector's sector size: after FinishOpen, partitionStart_ and
   // sectorCount_ count in these units.
@@ -88,6 +104,12 @@ class CFastFatRecovery final : public CFastEngineBase {
   int lastReport_ = 0;
 
   std::vector<uint8_t> clusterMap_;  // bit c - 2 set: cluster c in use
+
+  // First cluster of a deleted file -> the most clusters a deleted entry
+  // starting there needs.
+  std::unordered_map<uint32_t, uint32_t> claims_;
+  bool claimsKnown_ = false;
+  std::vector<FoundFileRecord> unplaced_;
 
   SignatureScratch scratch_;
   SignatureSource signatureSource_;

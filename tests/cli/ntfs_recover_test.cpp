@@ -41,7 +41,7 @@ std::map<std::string, std::string> StorageColumn(const std::string& listing) {
     std::istringstream cells(line);
     std::string cell;
     while (std::getline(cells, cell, '\t')) fields.push_back(cell);
-    if (fields.size() >= 8) out[fields[0] + fields[1]] = fields.back();
+    if (fields.size() >= 8) out[fields[0] + fields[1]] = fields[7];  // the storage column
   }
   return out;
 }

@@ -117,7 +117,7 @@ TEST_F(SyntheticFat32, FindsDeletedFolderAndFileByHighWordSearch) {
   ASSERT_EQ(inside.size(), 1u);
   // Cluster 200 also starts like a JPEG, but it is in use: the free one is the file.
   EXPECT_EQ(inside[0].itemKey, kDeletedJpeg);
-  EXPECT_EQ(inside[0].contentValid, 1u);
+  EXPECT_TRUE(inside[0].FirstBlockValid());
   std::string folder;
   ASSERT_EQ(engine.GetItemPath(&inside[0], folder), kSuccess);
   EXPECT_EQ(folder, "!OST/");
