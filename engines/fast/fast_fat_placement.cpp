@@ -96,21 +96,28 @@ void CFastFatRecovery::PlaceDeletedFiles() {
       // choose from, is trusted as before; any other placement is checked.
       bool needsCheck = checkable && chosen->complete && (ambiguous || chosen->kind != FatLayoutKind::kContiguous);
       if (needsCheck) {
-        check = WholeFileCheck::kFailed;
+        // The first placement whose bytes are a valid file wins; one the
+        // check cannot judge is kept in reserve; a damaged one never wins.
+        const FatLayoutCandidate* unjudged = nullptr;
+        const FatLayoutCandidate* intact = nullptr;
         for (const FatLayoutCandidate& candidate : layouts) {
           if (!candidate.complete) continue;
           ClusterListSource source(candidate.clusters, geometry_.ClusterBytes(), record.size,
                                    [this](uint32_t c, uint8_t* out) { return ReadCluster(c, out); });
-          if (CheckIntegrity(source, extension).verdict == IntegrityVerdict::kIntact) {
-            overridden = &candidate != chosen;
-            chosen = &candidate;
-            check = WholeFileCheck::kPassed;
+          IntegrityVerdict verdict = CheckIntegrity(source, extension).verdict;
+          if (verdict == IntegrityVerdict::kIntact) {
+            intact = &candidate;
             break;
           }
+          if (verdict == IntegrityVerdict::kUnknown && !unjudged) unjudged = &candidate;
         }
+        const FatLayoutCandidate* winner = intact ? intact : unjudged;
+        check = intact ? WholeFileCheck::kPassed : (unjudged ? WholeFileCheck::kNotRun : WholeFileCheck::kFailed);
         // No placement gives a valid file: the classic rule's clusters are
         // the surest prefix (reading stops at the first cluster in use).
-        if (check == WholeFileCheck::kFailed) chosen = &layouts.front();
+        if (!winner) winner = &layouts.front();
+        overridden = winner != chosen && winner->complete;
+        chosen = winner;
       }
       DataLayout layout = overridden ? DataLayout::kInferred : LayoutOf(chosen->kind);
       record.SetHowSure(layout, check, PlacementOf(size_t(chosen - layouts.data())));
@@ -133,8 +140,12 @@ WholeFileCheck CFastFatRecovery::CheckChain(const FoundFileRecord& record, const
   if (clusters.size() < needed) return WholeFileCheck::kFailed;
   ClusterListSource source(clusters, uint32_t(clusterBytes), record.size,
                            [this](uint32_t c, uint8_t* out) { return ReadCluster(c, out); });
-  return CheckIntegrity(source, extension).verdict == IntegrityVerdict::kIntact ? WholeFileCheck::kPassed
-                                                                                : WholeFileCheck::kFailed;
+  switch (CheckIntegrity(source, extension).verdict) {
+    case IntegrityVerdict::kIntact: return WholeFileCheck::kPassed;
+    case IntegrityVerdict::kDamaged: return WholeFileCheck::kFailed;
+    case IntegrityVerdict::kUnknown: break;
+  }
+  return WholeFileCheck::kNotRun;
 }
 
 void CFastFatRecovery::EnsureClaims() {
