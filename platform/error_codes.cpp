@@ -32,7 +32,6 @@ std::string ErrorText(int code) {
     case kErrFileNotFound: return "The system cannot find the file specified.";
     case kErrAccessDenied: return "Access is denied.";
     case kErrNotEnoughMemory: return "Not enough memory resources are available to process this command.";
-    case kErrDataError: return "Data error (cyclic redundancy check).";
     case kErrWriteFault: return "The system cannot write to the specified device.";
     case kErrReadFault: return "The system cannot read from the specified device.";
     case kErrGeneralFailure: return "A device attached to the system is not functioning.";

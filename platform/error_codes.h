@@ -11,7 +11,6 @@ inline constexpr int kSuccess = 0;
 inline constexpr int kErrFileNotFound = 2;
 inline constexpr int kErrAccessDenied = 5;
 inline constexpr int kErrNotEnoughMemory = 8;
-inline constexpr int kErrDataError = 23;
 inline constexpr int kErrWriteFault = 29;
 inline constexpr int kErrReadFault = 30;
 inline constexpr int kErrGeneralFailure = 31;
