@@ -58,9 +58,12 @@ int CProfessionalRecovery::WriteCheckpoint(ScanResumeState state, const deep::St
   writer.Section(ntfsState);
   // A failed write leaves the history at the previous point, whose file is untouched.
   if (int error = writer.Save(scanFolder_ / kCheckpointFiles[generation % 2]); error != kSuccess) return error;
+  // The point is in force only once the history names it. Until then the
+  // other file stays the one to resume from, so the next point must not
+  // overwrite it: the generation moves on only after the history is saved.
+  if (int error = RecordState(state, scanFolder_); error != kSuccess) return error;
   checkpointGeneration_ = generation;
   ++checkpointsWritten_;
-  RecordState(state, scanFolder_);
   return kSuccess;
 }
 

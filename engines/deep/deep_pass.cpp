@@ -192,7 +192,7 @@ int CProfessionalRecovery::RunPass(const std::vector<ScanRange>& ranges, size_t 
   lastDone_ = state.sectorsDone;
   auto started = std::chrono::steady_clock::now();
   auto lastEstimate = started;
-  auto lastCheckpoint = started;
+  auto lastCheckpoint = scanStarted_;
   uint64_t doneAtStart = state.sectorsDone;
   size_t range = firstRange;
   uint64_t position = firstPosition;

@@ -125,8 +125,8 @@ ScanSourceIdentity CProfessionalRecovery::Identity() const {
   return identity;
 }
 
-void CProfessionalRecovery::RecordState(const ScanResumeState& state, const std::filesystem::path& folder) {
-  ScanHistory::Process().RecordScanProgress(Identity(), state, folder);
+int CProfessionalRecovery::RecordState(const ScanResumeState& state, const std::filesystem::path& folder) {
+  return ScanHistory::Process().RecordScanProgress(Identity(), state, folder);
 }
 
 uint64_t CProfessionalRecovery::FoundNow() {
@@ -135,6 +135,7 @@ uint64_t CProfessionalRecovery::FoundNow() {
 
 int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   if (!opened_) return kErrInvalidParameter;
+  scanStarted_ = std::chrono::steady_clock::now();
   ScanHistory& history = ScanHistory::Process();
   bool resuming = resume_;
   lastScanSaved_ = false;

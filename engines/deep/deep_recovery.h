@@ -103,7 +103,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
   int WriteCheckpoint(ScanResumeState state, const deep::StateWriter& fatState, const deep::StateWriter& ntfsState);
   // The newest saved point in folder taken at exactly wanted; false when none is.
   bool LoadCheckpoint(const std::filesystem::path& folder, const ScanResumeState& wanted, SavedPoint& out);
-  void RecordState(const ScanResumeState& state, const std::filesystem::path& folder);
+  int RecordState(const ScanResumeState& state, const std::filesystem::path& folder);
   ScanSourceIdentity Identity() const;
   // The carver's size rules report while they walk a long file; their
   // positions run ahead of the pass, so the relay shows the pass's own
@@ -152,6 +152,9 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
   // checkpoints
   std::filesystem::path scanFolder_;
   std::chrono::milliseconds checkpointEvery_{30000};
+  // The interval counts from the start of the scan, not of the pass: the
+  // fast pass before it is work a kill would otherwise cost too.
+  std::chrono::steady_clock::time_point scanStarted_;
   uint64_t checkpointGeneration_ = 0;
   uint64_t checkpointsWritten_ = 0;
 };

@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "catalogue/categories.h"
 #include "support/ntfs_record_builder.h"
@@ -156,7 +158,12 @@ int DieAfterAFind(void* user, int32_t, int32_t scale, int32_t, uint64_t, uint64_
   return 0;
 }
 
-void ExpectKilledScanResumesToTheSameSet(const std::string& image, int after) {
+// Runs a scan in a child process that killScan sets up to die by _exit(0)
+// (3 when the scan ended first), then resumes it here and expects what one
+// whole scan finds.
+void ExpectKilledScanResumesToTheSameSet(const std::string& image,
+                                         const std::function<void(CProfessionalRecovery&)>& killScan) {
+  // Unpacked before the fork: the child and the rerun must see one image path.
   std::multiset<std::string> whole = UninterruptedScan(image);
   ASSERT_GT(whole.size(), 10u);
   pid_t child = fork();
@@ -165,10 +172,7 @@ void ExpectKilledScanResumesToTheSameSet(const std::string& image, int after) {
     auto engine = DeepEngine(image);
     auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
     if (!deep) _exit(2);
-    deep->SetCheckpointInterval(std::chrono::milliseconds(0));
-    KillPlan plan{deep, after};
-    engine->SetCallbacks(DieAfterAFind, nullptr, &plan, 100);
-    engine->Scan(std::nullopt);
+    killScan(*deep);
     _exit(3);  // the scan ended before the kill
   }
   int status = 0;
@@ -190,12 +194,57 @@ void ExpectKilledScanResumesToTheSameSet(const std::string& image, int after) {
   EXPECT_EQ(FoundSet(*engine), whole) << image;
 }
 
+void ExpectKilledAfterAFindResumesToTheSameSet(const std::string& image, int after) {
+  ExpectKilledScanResumesToTheSameSet(image, [after](CProfessionalRecovery& deep) {
+    deep.SetCheckpointInterval(std::chrono::milliseconds(0));
+    KillPlan plan{&deep, after};
+    deep.SetCallbacks(DieAfterAFind, nullptr, &plan, 100);
+    deep.Scan(std::nullopt);
+  });
+}
+
 TEST(DeepScanResume, KilledScanResumesFromItsLastSavedPointToTheSameFoundSet) {
   LeaveAFreshScanFolder fresh;
-  ExpectKilledScanResumesToTheSameSet("deep-disk-mbr.img", 150);  // inside the FAT volume
-  ExpectKilledScanResumesToTheSameSet("deep-disk-mbr.img", 500);  // inside the NTFS volume
-  ExpectKilledScanResumesToTheSameSet("deep-fat32-formatted.img", 10);  // its finds are all in the first calls
-  ExpectKilledScanResumesToTheSameSet("deep-ntfs-formatted.img", 20);
+  ExpectKilledAfterAFindResumesToTheSameSet("deep-disk-mbr.img", 150);  // inside the FAT volume
+  ExpectKilledAfterAFindResumesToTheSameSet("deep-disk-mbr.img", 500);  // inside the NTFS volume
+  ExpectKilledAfterAFindResumesToTheSameSet("deep-fat32-formatted.img", 10);  // its finds are all in the first calls
+  ExpectKilledAfterAFindResumesToTheSameSet("deep-ntfs-formatted.img", 20);
+}
+
+// A slow start (a long fast pass, a slow disk) longer than the interval: the
+// interval runs from the start of the scan, so the first point is due at the
+// first block of the pass. The child dies at the first call after that save.
+struct SlowStartThenKill {
+  CProfessionalRecovery* engine = nullptr;
+  bool slept = false;
+  int blocks = 0;  // of the pass, told apart by the sectors done
+  uint64_t lastDone = 0;
+};
+
+int SleepInTheFastPassThenDieAfterTheFirstPoint(void* user, int32_t, int32_t scale, int32_t, uint64_t done,
+                                                uint64_t, uint64_t, int32_t) {
+  auto* plan = static_cast<SlowStartThenKill*>(user);
+  if (scale != 90) {
+    if (!plan->slept) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    plan->slept = true;
+    return 0;
+  }
+  if (plan->engine->checkpointsWritten() > 0) _exit(0);
+  if (done != plan->lastDone) ++plan->blocks;
+  plan->lastDone = done;
+  // Still no point a few blocks into the pass: it was timed from the pass, not the scan.
+  if (plan->blocks > 3) _exit(4);
+  return 0;
+}
+
+TEST(DeepScanResume, AKillRightAfterThePointDueFromTheScanStartResumesFromIt) {
+  LeaveAFreshScanFolder fresh;
+  ExpectKilledScanResumesToTheSameSet("deep-fat32-formatted.img", [](CProfessionalRecovery& deep) {
+    deep.SetCheckpointInterval(std::chrono::milliseconds(300));
+    SlowStartThenKill plan{&deep};
+    deep.SetCallbacks(SleepInTheFastPassThenDieAfterTheFirstPoint, nullptr, &plan, 100);
+    deep.Scan(std::nullopt);
+  });
 }
 
 TEST(DeepScan, ProgressRunsFromTheFastPassThroughThePassToOneFinal100) {
