@@ -6,7 +6,6 @@
 #include <string>
 
 #include "app/found_item_reader.h"
-#include "carve/integrity/integrity_check.h"
 #include "fs/fat/fat_dir.h"
 
 namespace kestrel {
@@ -100,15 +99,20 @@ class StreamedItemSource final : public IntegritySource {
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, uint8_t* out, size_t count) override {
     size_t got = 0;
-    if (reader_.ReadAt(offset, out, count, got) != 0) failed_ = true;
+    if (reader_.ReadAt(offset, out, count, got) != 0 && !failed_) {
+      failed_ = true;
+      failedAt_ = offset + got;
+    }
     return got == count;
   }
   bool failed() const { return failed_; }
+  uint64_t failedAt() const { return failedAt_; }
 
  private:
   FoundItemReader& reader_;
   uint64_t size_;
   bool failed_ = false;
+  uint64_t failedAt_ = 0;
 };
 
 }  // namespace
@@ -191,18 +195,27 @@ bool ParseIsoTime(std::string_view text, uint64_t& filetime) {
   return true;
 }
 
-bool ContentIntact(IFileRecoveryParse& engine, const FoundFileRecord& record) {
+IntegrityResult CheckFoundContent(IFileRecoveryParse& engine, const FoundFileRecord& record) {
   std::string_view name = record.Name();
   size_t dot = name.rfind('.');
   std::string_view extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
-  if (IntegrityFormatFor(extension) == IntegrityFormat::kNone) return true;
+  // A type without a check needs no reading: its answer names why.
+  if (IntegrityFormatFor(extension) == IntegrityFormat::kNone) return CheckIntegrity(ByteView(), extension);
   auto* stream = dynamic_cast<IFoundItemStream*>(&engine);
-  if (!stream) return false;
+  if (!stream) return IntegrityResult{IntegrityVerdict::kDamaged, 0, "its bytes cannot be read from this scan"};
   ItemStreamGate gate;
   FoundItemReader reader(*stream, gate, record);
   StreamedItemSource source(reader, record.size);
   IntegrityResult result = CheckIntegrity(source, extension);
-  return !source.failed() && !result.damaged();
+  if (source.failed() && !result.damaged()) {
+    result = IntegrityResult{IntegrityVerdict::kDamaged, source.failedAt(),
+                             "its bytes could not all be read from the source"};
+  }
+  return result;
+}
+
+bool ContentIntact(IFileRecoveryParse& engine, const FoundFileRecord& record) {
+  return !CheckFoundContent(engine, record).damaged();
 }
 
 std::vector<FoundItem> SelectFound(IFileRecoveryParse& engine, const std::vector<FoundItem>& found,

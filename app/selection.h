@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/found_items.h"
+#include "carve/integrity/integrity_check.h"
 #include "engines/file_recovery_parse.h"
 
 namespace kestrel {
@@ -47,9 +48,13 @@ bool ParseByteCount(std::string_view text, uint64_t& bytes);
 // false for anything else or an impossible date.
 bool ParseIsoTime(std::string_view text, uint64_t& filetime);
 
-// Whether a found file's bytes, read through its engine, pass the content
-// check of its type: false when they are damaged or cannot be read; true
-// when they are intact or no check exists for the type.
+// The content check of a found file's type run on its bytes, read through
+// its engine: intact, damaged (with where and why; bytes that cannot be read
+// count as damage), or unknown when no check exists for the type.
+IntegrityResult CheckFoundContent(IFileRecoveryParse& engine, const FoundFileRecord& record);
+
+// Whether a found file passes CheckFoundContent: false when damaged or
+// unreadable; true when intact or no check exists for the type.
 bool ContentIntact(IFileRecoveryParse& engine, const FoundFileRecord& record);
 
 // The files of found that selection takes, in their order; folders are

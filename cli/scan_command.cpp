@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/found_items.h"
+#include "app/selection.h"
 #include "catalogue/categories.h"
 #include "cli/commands.h"
 #include "cli/deep_scan.h"
@@ -40,6 +41,36 @@ std::string StorageText(IFileRecoveryParse& engine, const FoundFileRecord& recor
 }
 
 
+// With --check, the content check of every found file, in found's order
+// (folders get an unknown result and are not read); empty without it.
+using ContentChecks = std::vector<IntegrityResult>;
+
+ContentChecks CheckFoundFiles(IFileRecoveryParse& engine, const std::vector<FoundItem>& found) {
+  ContentChecks checks(found.size());
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (!found[i].record.IsDirectory()) checks[i] = CheckFoundContent(engine, found[i].record);
+  }
+  return checks;
+}
+
+// The list's check column: the full content check when one ran, otherwise
+// the whole-file check the scan itself made.
+std::string CheckWord(const FoundFileRecord& record, const ContentChecks& checks, size_t index) {
+  if (checks.empty()) return std::string(WholeFileCheckWord(record.wholeFileCheck()));
+  switch (checks[index].verdict) {
+    case IntegrityVerdict::kIntact: return "passed";
+    case IntegrityVerdict::kDamaged: return "failed";
+    case IntegrityVerdict::kUnknown: break;
+  }
+  return "-";
+}
+
+uint64_t DamagedCount(const ContentChecks& checks) {
+  uint64_t count = 0;
+  for (const IntegrityResult& check : checks) count += check.damaged() ? 1 : 0;
+  return count;
+}
+
 nlohmann::ordered_json IsoTimeOrNull(uint64_t filetime) {
   std::string text = IsoTimeText(filetime);
   return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
@@ -59,7 +90,7 @@ nlohmann::ordered_json FirstSectorOrNull(const FoundFileRecord& r, int32_t secto
 
 // The summary (and with list, the records) of one scanned volume as JSON.
 nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vector<FoundItem>& found, bool list,
-                                    const ScanTarget& target) {
+                                    const ScanTarget& target, const ContentChecks& checks) {
   ScanSummary summary = SummariseFound(found);
   nlohmann::ordered_json doc;
   doc["files"] = summary.files;
@@ -67,6 +98,7 @@ nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vecto
   for (size_t i = 0; i < kSummaryCategories.size(); ++i) {
     doc["categories"][std::string(kSummaryCategories[i])] = summary.filesByCategory[i];
   }
+  if (!checks.empty()) doc["damagedFiles"] = DamagedCount(checks);
   // Records or blocks the scan could not parse: how many, and where and why
   // for the first few (offsets in bytes on the source). Engines that parse
   // nothing report none.
@@ -79,7 +111,8 @@ nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vecto
   }
   if (!list) return doc;
   doc["records"] = nlohmann::ordered_json::array();
-  for (const FoundItem& item : found) {
+  for (size_t i = 0; i < found.size(); ++i) {
+    const FoundItem& item = found[i];
     const FoundFileRecord& r = item.record;
     doc["records"].push_back({{"path", item.folder},
                               {"name", std::string(r.Name())},
@@ -102,21 +135,30 @@ nlohmann::ordered_json ScanDocument(IFileRecoveryParse& engine, const std::vecto
                               {"contentCheck", r.FirstBlockValid() ? "passed" : "failed"},
                               {"firstSector", FirstSectorOrNull(r, target.source.sectorBytes)},
                               {"layout", std::string(DataLayoutWord(r.layout()))},
-                              {"check", std::string(WholeFileCheckWord(r.wholeFileCheck()))}});
+                              {"check", CheckWord(r, checks, i)}});
     if (target.partitionNumber > 0) doc["records"].back()["partition"] = target.partitionNumber;
+    if (!checks.empty()) {
+      // Why the check judged as it did; where the damage starts when it did.
+      const IntegrityResult& check = checks[i];
+      auto& record = doc["records"].back();
+      record["checkReason"] = r.IsDirectory() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(check.reason);
+      record["checkOffset"] = check.damaged() ? nlohmann::ordered_json(check.offset) : nlohmann::ordered_json(nullptr);
+    }
   }
   return doc;
 }
 
-void PrintScanText(IFileRecoveryParse& engine, const std::vector<FoundItem>& found, bool list) {
+void PrintScanText(IFileRecoveryParse& engine, const std::vector<FoundItem>& found, bool list,
+                   const ContentChecks& checks) {
   if (list) {
-    for (const FoundItem& item : found) {
+    for (size_t i = 0; i < found.size(); ++i) {
+      const FoundItem& item = found[i];
       const FoundFileRecord& r = item.record;
       std::printf("%s\t%s\t%llu\t%s\t%u\t%u\t%u\t%s\t%s\t%s\n", TsvField(item.folder).c_str(),
                   TsvField(r.Name()).c_str(), static_cast<unsigned long long>(r.size), TimeText(r.modified).c_str(),
                   r.isDeleted, unsigned(r.FirstBlockValid()), r.engineKind, StorageText(engine, r).c_str(),
                   std::string(DataLayoutWord(r.layout())).c_str(),
-                  std::string(WholeFileCheckWord(r.wholeFileCheck())).c_str());
+                  CheckWord(r, checks, i).c_str());
     }
     return;
   }
@@ -126,6 +168,9 @@ void PrintScanText(IFileRecoveryParse& engine, const std::vector<FoundItem>& fou
   for (size_t i = 0; i < kSummaryCategories.size(); ++i) {
     std::printf("  %-9s %llu\n", std::string(kSummaryCategories[i]).c_str(),
                 static_cast<unsigned long long>(summary.filesByCategory[i]));
+  }
+  if (!checks.empty()) {
+    std::printf("Damaged files: %llu\n", static_cast<unsigned long long>(DamagedCount(checks)));
   }
 }
 
@@ -138,6 +183,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
     SelectionArguments selection;
     bool list = false;
     bool json = false;
+    bool check = false;
   };
   auto options = std::make_shared<Options>();
   AddScanArguments(*command, options->scan);
@@ -146,6 +192,10 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
                     "storage (encrypted/compressed/sparse or -), layout (how the data was placed: chain, contiguous, "
                     "around-live, inferred or -), check (the whole-file content check: passed, failed or -)");
   command->add_flag("--json", options->json, "Print the summary (and the list) as JSON");
+  command->add_flag("--check", options->check,
+                    "Read every found file and check its content by its format: the check column becomes passed "
+                    "(intact), failed (damaged) or - (no check for the type), JSON records gain checkReason and "
+                    "checkOffset, and the summary counts the damaged files");
   AddSelectionArguments(*command, options->selection);
   command->callback([options, &exitCode] {
     // With a selection only the files it takes are shown: exactly what
@@ -187,8 +237,9 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
       }
       ++scanned;
       if (!selection.empty()) found = SelectFound(*engine, found, selection);
+      ContentChecks checks = options->check ? CheckFoundFiles(*engine, found) : ContentChecks();
       if (options->json) {
-        nlohmann::ordered_json doc = ScanDocument(*engine, found, options->list, target);
+        nlohmann::ordered_json doc = ScanDocument(*engine, found, options->list, target, checks);
         if (!headings) {
           nlohmann::ordered_json whole;
           whole["source"] = options->scan.source;
@@ -202,7 +253,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
           partitions.push_back(std::move(part));
         }
       } else {
-        PrintScanText(*engine, found, options->list);
+        PrintScanText(*engine, found, options->list, checks);
       }
       if (!options->scan.deep && SummariseFound(found).files == 0) PrintDeepScanHint();
     }

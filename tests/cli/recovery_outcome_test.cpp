@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 #include "carve/integrity/integrity_check.h"
@@ -97,6 +98,68 @@ TEST(RecoveryOutcome, DamagedAndPartialFilesFailAreMarkedAndReported) {
   EXPECT_NE(result.out.find("recovered " + std::to_string(recovered) + ", failed " + std::to_string(failed)),
             std::string::npos)
       << result.out;
+}
+
+// Every line of text, cut at its last tab: the list without its check column.
+std::vector<std::string> WithoutLastColumn(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line.substr(0, line.rfind('\t')));
+  return out;
+}
+
+// scan --check reads each file through the engine that found it and judges it
+// as recover judges what it wrote: the same files come out damaged.
+TEST(RecoveryOutcome, ScanCheckFailsExactlyTheFilesRecoverFindsDamaged) {
+  std::string card = test::TestImage("fat16-outcomes.img").string();
+  test::TempDir dest;
+  auto recovered = test::RunCli({"recover", card, dest.path().string(), "--types", "all"});
+  ASSERT_EQ(recovered.exitCode, 1) << recovered.err;
+  std::set<std::string> damagedByRecover;
+  auto report = ReadJson(dest / "recovery-report.json");
+  for (const auto& file : report["files"]) {
+    if (file["check"]["result"] == "damaged") damagedByRecover.insert(file["source"]["path"].get<std::string>());
+  }
+  ASSERT_FALSE(damagedByRecover.empty());
+
+  auto checked = test::RunCli({"scan", card, "--json", "--list", "--check"});
+  ASSERT_EQ(checked.exitCode, 0) << checked.err;
+  auto doc = nlohmann::json::parse(checked.out);
+  std::set<std::string> failedByScan;
+  for (const auto& record : doc["records"]) {
+    SCOPED_TRACE(record.dump());
+    if (record["folder"]) {
+      EXPECT_EQ(record["check"], "-");
+      continue;
+    }
+    std::string path = record["path"].get<std::string>() + record["name"].get<std::string>();
+    ASSERT_TRUE(record["checkReason"].is_string());
+    EXPECT_FALSE(record["checkReason"].get<std::string>().empty());
+    if (record["check"] == "failed") {
+      failedByScan.insert(path);
+      EXPECT_TRUE(record["checkOffset"].is_number());
+    } else {
+      EXPECT_TRUE(record["checkOffset"].is_null());
+    }
+    if (record["name"] == "!.BIN") EXPECT_EQ(record["check"], "-");
+    if (record["name"] == "!EW.JPG") EXPECT_EQ(record["check"], "passed");
+  }
+  EXPECT_EQ(failedByScan, damagedByRecover);
+  EXPECT_EQ(doc["damagedFiles"], damagedByRecover.size());
+
+  // Without --check nothing changes: no new keys, no new line, the scan's own
+  // check column; with it only that column and one summary line differ.
+  auto plainJson = nlohmann::json::parse(test::RunCli({"scan", card, "--json", "--list"}).out);
+  EXPECT_FALSE(plainJson.contains("damagedFiles"));
+  EXPECT_FALSE(plainJson["records"][0].contains("checkReason"));
+  auto plainList = test::RunCli({"scan", card, "--list"});
+  auto checkedList = test::RunCli({"scan", card, "--list", "--check"});
+  EXPECT_NE(plainList.out, checkedList.out);
+  EXPECT_EQ(WithoutLastColumn(plainList.out), WithoutLastColumn(checkedList.out));
+  auto plainSummary = test::RunCli({"scan", card});
+  auto checkedSummary = test::RunCli({"scan", card, "--check"});
+  EXPECT_EQ(checkedSummary.out,
+            plainSummary.out + "Damaged files: " + std::to_string(damagedByRecover.size()) + "\n");
 }
 
 TEST(RecoveryOutcome, FileCutByTheEndOfTheImageIsPartialAndMarked) {
