@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sstream>
 
 #include "support/test_support.h"
 
@@ -31,16 +30,10 @@ TEST_P(NtfsRecoverCommand, KeepPathsReturnsEveryDeletedFileByteExact) {
 
 INSTANTIATE_TEST_SUITE_P(Images, NtfsRecoverCommand, ::testing::Values("ntfs-main", "ntfs-4k", "ntfs-512"));
 
-// name -> the list line's last column
+// name -> the list line's storage column
 std::map<std::string, std::string> StorageColumn(const std::string& listing) {
   std::map<std::string, std::string> out;
-  std::istringstream in(listing);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::istringstream cells(line);
-    std::string cell;
-    while (std::getline(cells, cell, '\t')) fields.push_back(cell);
+  for (const auto& fields : test::ListRows(listing)) {
     if (fields.size() >= 8) out[fields[0] + fields[1]] = fields[7];  // the storage column
   }
   return out;

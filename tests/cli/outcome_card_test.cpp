@@ -6,32 +6,17 @@
 
 #include <ctime>
 #include <set>
-#include <sstream>
 
 #include "support/test_support.h"
 
 namespace kestrel {
 namespace {
 
-std::vector<std::vector<std::string>> ListLines(const std::string& out) {
-  std::vector<std::vector<std::string>> lines;
-  std::istringstream in(out);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::istringstream cells(line);
-    std::string cell;
-    while (std::getline(cells, cell, '\t')) fields.push_back(cell);
-    lines.push_back(fields);
-  }
-  return lines;
-}
-
 TEST(OutcomeCard, ListMarksEveryDeletedFileAndNamesACutLongNameByItsShortName) {
   auto result = test::RunCli({"scan", test::TestImage("fat16-outcomes.img").string(), "--list"});
   ASSERT_EQ(result.exitCode, 0) << result.err;
   std::set<std::string> names;
-  for (const auto& fields : ListLines(result.out)) {
+  for (const auto& fields : test::ListRows(result.out)) {
     ASSERT_GE(fields.size(), 5u);
     // The root holds only the live folders; every file is a deleted one.
     if (fields[0].empty()) continue;

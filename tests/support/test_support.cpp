@@ -171,6 +171,18 @@ std::vector<ExpectedFile> ExpectedFiles(const std::string& list, const std::stri
   return out;
 }
 
+std::vector<std::vector<std::string>> ListRows(const std::string& listing) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(listing);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> columns;
+    std::istringstream cells(line);
+    for (std::string cell; std::getline(cells, cell, '\t');) columns.push_back(cell);
+    rows.push_back(std::move(columns));
+  }
+  return rows;
+}
+
 }  // namespace kestrel::test
 
 namespace {

@@ -39,6 +39,8 @@ CliResult RunCli(const std::vector<std::string>& args, const std::vector<std::st
 // the files. The child's process id.
 pid_t StartCli(const std::vector<std::string>& args, const std::filesystem::path& outPath,
                const std::filesystem::path& errPath, const std::vector<std::string>& env = {});
+// The lines of `scan --list` output, each split at its tabs into columns.
+std::vector<std::vector<std::string>> ListRows(const std::string& listing);
 
 // A recover run that wrote everything it found, where the only failures are
 // files its content check found damaged: exit 0, or exit 1 with every
