@@ -5,6 +5,8 @@
 // copy resume and lets later runs re-read only the bad areas.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -28,6 +30,13 @@ struct ImageCopyRequest {
   // Makes the image's written bytes durable before each map save: 0 or an
   // errno. fdatasync when empty; tests watch the order through it.
   std::function<int(int fd)> syncData;
+  // Copies inside the kernel as copy_file_range(2) does, which is what it is
+  // when null. A plain image file read through pread is copied this way, one
+  // page copy instead of two; a range that fails is read again the normal way,
+  // so bad sectors are handled alike. Tests set it to put faults in the path.
+  using KernelCopyFn = ssize_t (*)(int in, off_t* inOffset, int out, off_t* outOffset, size_t length,
+                                   unsigned flags);
+  KernelCopyFn kernelCopy = nullptr;
 };
 
 struct ImageCopyProgress {

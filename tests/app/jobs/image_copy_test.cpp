@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/error_codes.h"
@@ -225,6 +226,103 @@ TEST_F(ImageCopyTest, UnwritableDestinationNamesThePathAndReason) {
   EXPECT_EQ(outcome.result, kErrFileNotFound);
   EXPECT_EQ(outcome.failedPath, request.destination);
   EXPECT_EQ(outcome.reason, ErrorText(kErrFileNotFound));
+}
+
+// Stands in for copy_file_range over the faulty source: copies up to the
+// first bad byte and returns that short count, then fails with EIO at it, as
+// the kernel does when a page of the source cannot be read.
+struct FaultyKernelCopy {
+  static inline int calls = 0;
+  static inline int failWith = 0;   // errno for every call when set
+  static inline size_t tornPiece = 0;  // when set, never more than this per call
+
+  static ssize_t Copy(int in, off_t* inOffset, int out, off_t* outOffset, size_t length, unsigned) {
+    ++calls;
+    if (failWith != 0) {
+      errno = failWith;
+      return -1;
+    }
+    if (tornPiece != 0) length = std::min(length, tornPiece);
+    FaultyReader& reader = FaultyReader::Current();
+    auto bad = reader.bad.lower_bound(uint64_t(*inOffset));
+    if (bad != reader.bad.end() && bad->first < uint64_t(*inOffset) + length) {
+      length = bad->first - uint64_t(*inOffset);
+      if (length == 0) {
+        errno = EIO;
+        return -1;
+      }
+    }
+    std::vector<uint8_t> bytes(length);
+    ssize_t got = ::pread(in, bytes.data(), length, *inOffset);
+    if (got <= 0 || ::pwrite(out, bytes.data(), size_t(got), *outOffset) != got) return -1;
+    *inOffset += got;
+    *outOffset += got;
+    return got;
+  }
+  static void Reset() {
+    calls = 0;
+    failWith = 0;
+    tornPiece = 0;
+  }
+};
+
+TEST_F(ImageCopyTest, KernelCopyLeavesOnlyTheFailingRangeToSectorReads) {
+  MakeSource(5000);  // three pieces of 1 MiB or less
+  FaultyKernelCopy::Reset();
+  const uint64_t badByte = 3000 * 512;  // inside the second piece
+  FaultyReader::Current().bad[badByte] = FaultyReader::kForever;
+  ImageCopyRequest request = Request();
+  request.kernelCopy = FaultyKernelCopy::Copy;
+  auto outcome = CopyToImage(request, nullptr);
+  ASSERT_EQ(outcome.result, kSuccess) << outcome.reason;
+
+  std::vector<uint8_t> expected = source_;
+  std::memset(&expected[badByte], 0, 512);
+  EXPECT_EQ(test::ReadFile(dir_ / "copy.img"), expected);
+  ASSERT_EQ(outcome.badAreas.size(), 1u);
+  EXPECT_EQ(outcome.badAreas[0].pos, badByte);
+  EXPECT_EQ(outcome.badAreas[0].size, 512u);
+  // Plain reads happened only from the failure to the end of its piece; the
+  // piece after it went back to the kernel.
+  ASSERT_FALSE(FaultyReader::Current().reads.empty());
+  for (auto [offset, count] : FaultyReader::Current().reads) {
+    EXPECT_GE(offset, badByte);
+    EXPECT_LE(offset + count, 2u << 20);
+  }
+  EXPECT_EQ(FaultyKernelCopy::calls, 4);  // piece 1; piece 2 up to the fault, the fault; piece 3
+  EXPECT_NE(MapText().find("0x00177000  0x00000200  -\n"), std::string::npos) << MapText();
+}
+
+TEST_F(ImageCopyTest, KernelCopyThatIsRefusedOrTornStillGivesTheExactImage) {
+  // Another file system without the call: tried once, then plain reads throughout.
+  MakeSource(5000);
+  FaultyKernelCopy::Reset();
+  FaultyKernelCopy::failWith = EXDEV;
+  ImageCopyRequest request = Request();
+  request.kernelCopy = FaultyKernelCopy::Copy;
+  auto refused = CopyToImage(request, nullptr);
+  ASSERT_EQ(refused.result, kSuccess) << refused.reason;
+  EXPECT_EQ(test::ReadFile(dir_ / "copy.img"), source_);
+  EXPECT_EQ(FaultyKernelCopy::calls, 1);
+  EXPECT_EQ(FaultyReader::Current().reads.size(), 40u);  // 2,560,000 bytes in 64 KiB pieces
+
+  // Counts that end inside a sector: only whole sectors are taken as copied.
+  std::filesystem::remove(dir_ / "copy.img.map");
+  FaultyKernelCopy::Reset();
+  FaultyKernelCopy::tornPiece = 100000;
+  auto torn = CopyToImage(request, nullptr);
+  ASSERT_EQ(torn.result, kSuccess) << torn.reason;
+  EXPECT_EQ(test::ReadFile(dir_ / "copy.img"), source_);
+  EXPECT_EQ(torn.badBytes, 0u);
+
+  // The real call between two plain files.
+  std::filesystem::remove(dir_ / "copy.img.map");
+  device_.read = nullptr;
+  request.kernelCopy = nullptr;
+  auto real = CopyToImage(request, nullptr);
+  ASSERT_EQ(real.result, kSuccess) << real.reason;
+  EXPECT_EQ(test::ReadFile(dir_ / "copy.img"), source_);
+  EXPECT_NE(MapText().find("0x00000000  0x00271000  +\n"), std::string::npos) << MapText();
 }
 
 }  // namespace
