@@ -2,7 +2,10 @@
 # Recovers the deleted files of tests/data/fat16-fragmented.img with
 # kestrel-cli (and, given, an older kestrel-cli) and with The Sleuth Kit's
 # tsk_recover, and prints per file: pieces it was written in, and whether
-# each tool gave it back byte-exact.
+# each tool gave it back byte-exact. The deep column is `recover --deep` on
+# fat16-fragmented-folder.img (the card after its DCIM folder was deleted):
+# a picture counts from the copy the deep scan found in the lost folder's own
+# sectors; a file of a live folder from the copy the scan gives.
 # usage: tools/compare-fat-fragmented.sh [KESTREL_CLI] [OLDER_KESTREL_CLI]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,6 +16,8 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 export XDG_DATA_HOME="$work/data"
 zcat "$root/tests/data/fat16-fragmented.img.gz" > card.img
+zcat "$root/tests/data/fat16-fragmented-folder.img.gz" > folder.img
+"$cli" recover --deep --types all --keep-paths folder.img deep > /dev/null 2>&1 || true
 "$cli" recover --types all --keep-paths card.img after > /dev/null 2>&1 || true
 [ -n "$older" ] && { "$older" recover --types all --keep-paths card.img before > /dev/null 2>&1 || true; }
 tsk_recover card.img tsk > /dev/null
@@ -23,12 +28,13 @@ exact() {  # dir path sha
   name="$(basename "$2")"
   [ -d "$dir" ] || { echo "-"; return; }
   local f
-  f="$(find "$dir" -iname "?${name:1}" | head -1)"
+  f="$(find "$dir" -path '*/LostFolder*' -iname "?${name:1}" | head -1)"
+  [ -n "$f" ] || f="$(find "$dir" -iname "?${name:1}" | head -1)"
   [ -n "$f" ] && [ "$(sha256sum "$f" | cut -d' ' -f1)" = "$3" ] && echo yes || echo no
 }
-printf 'file\tstatus\tpieces\tkestrel-before\tkestrel-after\ttsk_recover\n'
+printf 'file\tstatus\tpieces\tkestrel-before\tkestrel-after\tkestrel-deep\ttsk_recover\n'
 while IFS=$'\t' read -r _ status _ sha path; do
   pieces="$(grep -F "$path" "$root/tests/data/fat-fragmented-pieces.txt" | cut -f2)"
-  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$path" "$status" "$pieces" "$(exact before "$path" "$sha")" \
-    "$(exact after "$path" "$sha")" "$(exact tsk "$path" "$sha")"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$path" "$status" "$pieces" "$(exact before "$path" "$sha")" \
+    "$(exact after "$path" "$sha")" "$(exact deep "$path" "$sha")" "$(exact tsk "$path" "$sha")"
 done < "$root/tests/data/fat-fragmented-expected.txt"

@@ -106,6 +106,10 @@ int CProfessionalFatRecovery::FinishScan() {
   referenced_.clear();
   folders_.clear();
   tails_.clear();
+
+  // 4. Every file of the store is placed again (a resumed scan's earlier
+  // finds too), now that every claim is known.
+  PlaceFoundFiles();
   return log_->SaveIndex();
 }
 

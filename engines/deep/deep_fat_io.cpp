@@ -1,6 +1,7 @@
 // The deep FAT member's open and reading a found file back: its clusters are
-// read one after another from the first,
-// since a formatted or damaged volume has no allocation table to follow.
+// read one after another from the first, since a formatted or damaged volume
+// has no allocation table to follow; a file placed on a volume whose table
+// is known is read from the clusters its placement chose.
 #include <system_error>
 
 #include "engines/deep/deep_fat_recovery.h"
@@ -40,6 +41,7 @@ int CProfessionalFatRecovery::WriteData(const FoundFileRecord& record, DataSink&
   uint64_t clusterBytes = uint64_t(record.clusterBytes);
   if (record.clusterBytes <= 0 || clusterBytes > kLargestCluster) return kErrWriteFault;
   if (clusterBytes % sectorBytes_) return kErrInvalidParameter;
+  if (record.placement() != 0 && placement_.OnVolume(record)) return WritePlacedData(record, sink, report);
   uint64_t spc = clusterBytes / sectorBytes_;
   uint64_t sector = record.itemKey >= 2 ? record.partitionStart + record.dataStart + (record.itemKey - 2) * spc
                                         : record.partitionStart + (record.dataStart >= 32 ? record.dataStart - 32 : 0);

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engines/common/fat_placement.h"
 #include "engines/deep/deep_member.h"
 #include "platform/byte_view.h"
 
@@ -59,6 +60,10 @@ class CProfessionalFatRecovery final : public CProfessionalMember {
   // A new store, or the saved one of a resumed scan with its saved state.
   int BeginScan(const std::optional<deep::MemberResume>& resume);
   int ReadBootSector();
+  // The allocation table of the volume the fast pass read, with every claim
+  // it knows: the files this scan finds on that volume are placed the way
+  // the fast engine places its own, and read from those clusters.
+  void PlaceOnVolume(const FatPlacement& volume);
   // A FAT boot sector met in the pass: the geometry of a volume that begins there.
   void OnBootSector(const uint8_t* sector, uint64_t sectorNumber);
   void OnDirectoryStart(const uint8_t* sector, uint64_t sectorNumber);
@@ -155,6 +160,10 @@ class CProfessionalFatRecovery final : public CProfessionalMember {
   void StoreLoose(const uint8_t* sector, uint64_t sectorNumber);
   uint32_t CheckData(const FoundFileRecord& record, int candidate);
 
+  // placement on a volume whose allocation table is known
+  void PlaceFoundFiles();
+  int WritePlacedData(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& report);
+
   // finish and output
   void WriteFolder(uint32_t cluster, const Reference& reference);
   int WriteData(const FoundFileRecord& record, DataSink& sink,
@@ -164,6 +173,7 @@ class CProfessionalFatRecovery final : public CProfessionalMember {
   static void StateFields(Io& io, Parts& parts, bool& inFlight, uint32_t sectorBytes);
 
   uint32_t rootCluster_ = 2;
+  FatPlacement placement_;  // attached only when a fast pass read the volume's table
 
   std::vector<FatGeometryCandidate> candidates_;
   std::deque<StartSector> unplacedStarts_;

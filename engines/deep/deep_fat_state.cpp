@@ -31,6 +31,7 @@ int CProfessionalFatRecovery::BeginScan(const std::optional<deep::MemberResume>&
   currentDirSector_ = 0;
   droppedPending_ = 0;
   rootCluster_ = 2;
+  placement_ = FatPlacement();
   int error = OpenScanStore(resume, ProFatStoreName(int64_t(firstSector_), LocalTimeNow()));
   if (error != kSuccess) return error;
   for (const DirInfoEntry& entry : log_->folderNames()) writtenFolders_.insert(entry.folderId);

@@ -12,6 +12,7 @@
 #include "catalogue/scan_log_paths.h"
 #include "platform/error_codes.h"
 #include "engines/engine_factory.h"
+#include "engines/fast/fast_fat_recovery.h"
 
 namespace kestrel {
 
@@ -192,6 +193,11 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
     if (ntfsResume) *ntfsResume = {ntfsStore, point.ntfsRecords, &point.ntfs};
   }
   int error = fat_.BeginScan(fatResume);
+  // Where the fast pass read a FAT, the deep finds on that volume are placed
+  // as its own deleted files are.
+  if (auto* fastFat = dynamic_cast<CFastFatRecovery*>(fast_.get()); error == kSuccess && fastFat && fastFat->HasGeometry()) {
+    fat_.PlaceOnVolume(fastFat->placement());
+  }
   if (error == kSuccess) error = ntfs_.BeginScan(ntfsResume);
   // Its sets are kept in memory until the finish: a resumed scan starts it afresh.
   if (error == kSuccess) error = exfat_.BeginScan();

@@ -17,13 +17,9 @@ int CFastFatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
   // else along its chain (the cleared part going on in free clusters).
   std::vector<uint32_t> placed;
   bool placedWhole = true;
-  if (uint32_t placement = record.placement(); placement != 0 && !record.IsDirectory()) {
+  if (record.placement() != 0 && !record.IsDirectory()) {
     EnsureClaims();
-    std::vector<FatLayoutCandidate> layouts = LayoutsOf(record.itemKey, record.size);
-    if (layouts.empty()) return kErrHandleEof;
-    const FatLayoutCandidate* chosen = placement <= layouts.size() ? &layouts[placement - 1] : &layouts.front();
-    placed = chosen->clusters;
-    placedWhole = chosen->complete;
+    if (!placement_.PlacedClusters(record, placed, placedWhole)) return kErrHandleEof;
   }
   size_t nextPlaced = 0;
   FatChainCursor chain(fat_, placed.empty() ? record.itemKey : 0);

@@ -61,6 +61,7 @@ int CFastFatRecovery::FinishOpen() {
   error = fat_.Open(device_, deviceBytes_, geometry_, partitionStart_);
   // A FAT that cannot be read now is retried at every lookup; only memory is fatal.
   if (error == kErrNotEnoughMemory) return openError_ = error;
+  placement_.Attach(geometry_, partitionStart_, fat_, [this](uint32_t c, uint8_t* out) { return ReadCluster(c, out); });
   signatureSource_.device = &device_;
   signatureSource_.sectorBytes = bytesPerSector_;
   signatureSource_.endByte = (partitionStart_ + sectorCount_) * uint64_t(bytesPerSector_);
@@ -106,7 +107,7 @@ int CFastFatRecovery::ScanDirectories(const std::optional<std::string>& storeNam
   dirQueue_.clear();
   depthCache_.clear();
   damage_.Clear();
-  claims_.clear();
+  placement_.ClearClaims();
   unplaced_.clear();
   claimsKnown_ = false;
   // Reopening a saved scan reads nothing from the source.

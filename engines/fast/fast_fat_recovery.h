@@ -18,7 +18,7 @@
 #include "engines/common/boot_copy.h"
 #include "fs/fat/fat_boot.h"
 #include "engines/common/fast_engine_base.h"
-#include "fs/fat/fat_deleted_layout.h"
+#include "engines/common/fat_placement.h"
 #include "fs/fat/fat_table.h"
 #include "engines/common/damage_tally.h"
 #include "engines/common/data_sink.h"
@@ -42,6 +42,10 @@ class CFastFatRecovery final : public CFastEngineBase {
   int BuildClusterMap() override;
 
   const FatGeometry& geometry() const { return geometry_; }
+  // The placement of this volume's deleted files, with every claim the scan
+  // (or its saved store) knows: what the deep FAT member places its own
+  // finds of this volume with.
+  FatPlacement& placement();
   bool HasGeometry() const { return geometryValid_; }
 
  private:
@@ -76,9 +80,6 @@ class CFastFatRecovery final : public CFastEngineBase {
   // placement of each file that spans clusters by the layouts the allocation
   // allows and the file's content, and rewrites its record with the choice.
   void PlaceDeletedFiles();
-  std::vector<FatLayoutCandidate> LayoutsOf(uint32_t first, uint64_t size);
-  // The whole-file check of a deleted file read along the chain it still has.
-  WholeFileCheck CheckChain(const FoundFileRecord& record, const std::string& extension);
   // The claims of every deleted file of the store (after a saved scan is reopened).
   void EnsureClaims();
   bool ReadCluster(uint32_t cluster, uint8_t* out);
@@ -105,9 +106,9 @@ class CFastFatRecovery final : public CFastEngineBase {
 
   std::vector<uint8_t> clusterMap_;  // bit c - 2 set: cluster c in use
 
-  // First cluster of a deleted file -> the most clusters a deleted entry
-  // starting there needs.
-  std::unordered_map<uint32_t, uint32_t> claims_;
+  // Where deleted files whose chain was cleared are read from; it also holds
+  // every deleted file's claim.
+  FatPlacement placement_;
   bool claimsKnown_ = false;
   std::vector<FoundFileRecord> unplaced_;
 

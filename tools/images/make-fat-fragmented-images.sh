@@ -6,7 +6,11 @@
 # lost its first cluster to a file written after it was deleted. Writes
 # fat16-fragmented.img.gz, fat-fragmented-expected.txt (image, intact or
 # overwritten, size, SHA-256, path) and fat-fragmented-pieces.txt (path and
-# how many pieces the file was written in, for the comparison script).
+# how many pieces the file was written in, for the comparison script). Also
+# writes fat16-fragmented-folder.img.gz: the same card after its DCIM folder
+# was deleted, so that only a deep scan finds the pictures by their folder's
+# own sectors (a lost folder), while the allocation table still holds the
+# live files they were written around.
 # usage: make-fat-fragmented-images.sh OUTDIR
 set -euo pipefail
 out="$(cd "$1" && pwd)"
@@ -76,5 +80,9 @@ expect intact src/diary.txt Notes/DIARY.TXT
 expect intact src/market.jpg DCIM/MARKET.JPG
 expect overwritten src/bridge.jpg DCIM/BRIDGE.JPG
 gzip -9n -c "$img" > "$out/$img.gz"
+cp "$img" folder.img
+mdeltree -i folder.img ::/DCIM
+fsck.fat -n folder.img >/dev/null
+gzip -9n -c folder.img > "$out/fat16-fragmented-folder.img.gz"
 cp expected.txt "$out/fat-fragmented-expected.txt"
 cp pieces.txt "$out/fat-fragmented-pieces.txt"

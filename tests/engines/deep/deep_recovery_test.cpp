@@ -131,6 +131,10 @@ TEST(DeepScanResume, FormattedVolumeScannedOverFreeClustersResumesToTheSameSet) 
   LeaveAFreshScanFolder fresh;
   ExpectResumedScanFindsTheSame("deep-fat32-formatted.img", {40});
   ExpectResumedScanFindsTheSame("deep-ntfs-formatted.img", {20});
+  // Files of a lost folder placed around the live files of a readable FAT
+  // (their placement is part of what is compared): stopped before and after
+  // the folder's sectors are met.
+  ExpectResumedScanFindsTheSame("fat16-fragmented-folder.img", {1, 30});
 }
 
 // A scan killed outright (a crash, SIGKILL, a power cut): no cancel, no
