@@ -1,5 +1,7 @@
 #include "ui/app_shell.h"
 
+#include <unistd.h>
+
 #include <QImageReader>
 #include <QProcess>
 #include <fstream>
@@ -10,14 +12,23 @@
 #include "app/language_table.h"
 
 #include "catalogue/scan_log_paths.h"
+#include "platform/process_group.h"
 
 namespace kestrel::ui {
 namespace {
 
-// Our own children: a PID is only signalled while its QProcess says it runs,
-// so a number the system has given to another program is never hit.
-std::vector<std::unique_ptr<QProcess>>& Players() {
-  static std::vector<std::unique_ptr<QProcess>> players;
+// A player we started leads a process group of its own, so what it starts
+// (xdg-open hands the file to the real player and exits) is in that group
+// too and is ended with it. Only members started after the player are
+// signalled: a group number the system has since given to others is left alone.
+struct Player {
+  std::unique_ptr<QProcess> process;
+  pid_t group = 0;
+  uint64_t startedSince = 0;
+};
+
+std::vector<Player>& Players() {
+  static std::vector<Player> players;
   return players;
 }
 
@@ -51,27 +62,33 @@ bool StartPlayer(const QString& file, QString* error) {
   player->setProgram(program);
   player->setArguments(words << file);
   player->setProcessChannelMode(QProcess::ForwardedChannels);
+  player->setChildProcessModifier([] { ::setpgid(0, 0); });
   player->start();
   if (!player->waitForStarted(5000)) {
     if (error) *error = player->errorString();
     return false;
   }
-  // Players that already ended are forgotten.
-  std::erase_if(Players(), [](const auto& p) { return p->state() == QProcess::NotRunning; });
-  Players().push_back(std::move(player));
+  // Players whose whole group has ended are forgotten.
+  std::erase_if(Players(), [](const Player& p) {
+    return p.process->state() == QProcess::NotRunning && LiveGroupMembers(p.group, p.startedSince).empty();
+  });
+  // The leader is not reaped before the event loop hears of its end, so its
+  // start time is still readable even when it has already exited.
+  const pid_t group = pid_t(player->processId());
+  const uint64_t since = ProcessStartTicks(group);
+  Players().push_back({std::move(player), group, since});
   return true;
 }
 
 int EndPlayerProcesses() {
   int ended = 0;
-  for (const auto& player : Players()) {
-    if (player->state() != QProcess::Running) continue;
-    player->terminate();  // SIGTERM to its PID
-    if (!player->waitForFinished(2000)) {
-      player->kill();
-      player->waitForFinished(1000);
+  for (Player& player : Players()) {
+    if (EndProcessGroup(player.group, player.startedSince)) ++ended;
+    // The leader is our child: reap it so its PID is free again.
+    if (player.process->state() != QProcess::NotRunning && !player.process->waitForFinished(1000)) {
+      player.process->kill();
+      player.process->waitForFinished(1000);
     }
-    ++ended;
   }
   Players().clear();
   return ended;

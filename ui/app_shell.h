@@ -18,8 +18,9 @@ QString PlayerCommand();
 // Starts the player on file as a child process of ours and keeps it by its
 // PID. False, with error, when it cannot be started.
 bool StartPlayer(const QString& file, QString* error = nullptr);
-// Ends every player we started that still runs, by its PID (never another
-// program of the same name); returns how many were ended.
+// Ends every player we started, with what it started in turn, by its process
+// group (never another program of the same name); returns how many players
+// still had something running.
 int EndPlayerProcesses();
 
 // Removes the temporary preview files in the scan-log folder.
