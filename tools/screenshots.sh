@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of every page of the desktop application for the README: the real
 # window, under Xvfb, walked through the bundled FAT32 card image (home,
-# sources, file types, results with a photo previewed, recovery done, image
+# sources, file types, results with a photo previewed, the preview window,
+# the thumbnail grid with its intact/damaged marks, recovery done, image
 # mode). Needs a build (bash tools/build.sh) and xvfb.
 set -euo pipefail
 cd "$(dirname "$0")/.."

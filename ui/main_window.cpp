@@ -980,6 +980,10 @@ void MainWindow::OpenPreview(int row) {
   }
   PreviewWindow window(this, std::move(entries), [this](const PreviewEntry& entry) { RecoverOne(entry.record, *entry.engine); });
   previewWindow_ = &window;
+  // Modal from the first show: exec() on a window already shown does not
+  // make it modal, and the main window would take clicks (a new scan that
+  // frees the engines this window reads through) while it is open.
+  window.setModal(true);
   window.show();
   window.ShowEntry(index);
   window.exec();

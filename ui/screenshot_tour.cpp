@@ -11,6 +11,8 @@
 
 #include "catalogue/categories.h"
 #include "ui/main_window.h"
+#include "ui/preview.h"
+#include "ui/thumbnails.h"
 
 using namespace kestrel::ui;
 
@@ -82,6 +84,32 @@ int main(int argc, char** argv) {
   }
   if (photoRow >= 0) window.fileList()->selectRow(photoRow);
   Save(&window, out, QStringLiteral("4-results.png"));
+
+  // The preview window runs modally: picture it once its photo is shown, then close it.
+  QTimer previewPoll;
+  previewPoll.setInterval(100);
+  QObject::connect(&previewPoll, &QTimer::timeout, [&] {
+    auto* preview = qobject_cast<PreviewWindow*>(QApplication::activeModalWidget());
+    if (!preview || !preview->showingPicture()) return;
+    previewPoll.stop();
+    Save(preview, out, QStringLiteral("7-preview-window.png"));
+    preview->done(0);
+  });
+  previewPoll.start();
+  if (photoRow >= 0) window.OpenPreview(photoRow);
+
+  // The grid, once every photo on screen has its thumbnail and mark.
+  window.ShowThumbnails(true);
+  QElapsedTimer waited;
+  waited.start();
+  auto allMade = [&] {
+    for (int row = 0; row < model->rowCount(); ++row)
+      if (!window.thumbnails()->Get(model->RecordAt(row), row)) return false;
+    return true;
+  };
+  while (!allMade() && waited.elapsed() < 20000) Settle(100);
+  Save(&window, out, QStringLiteral("8-thumbnails.png"));
+  window.ShowThumbnails(false);
 
   // The recovery window stays open with Finish shown: picture it, then finish.
   QTimer poll;

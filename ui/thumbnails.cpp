@@ -157,6 +157,9 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
   QStyle* style = cell.widget ? cell.widget->style() : QApplication::style();
   cell.text.clear();
   cell.icon = QIcon();
+  // The whole cell shows the selection: with no text or icon rects of the
+  // style's own, it would otherwise highlight nothing.
+  cell.showDecorationSelected = true;
   style->drawPrimitive(QStyle::PE_PanelItemViewItem, &cell, painter, cell.widget);
   const QRect box(option.rect.x() + (option.rect.width() - ThumbnailStore::kSide) / 2, option.rect.y() + 4,
                   ThumbnailStore::kSide, ThumbnailStore::kSide);
@@ -191,10 +194,14 @@ void ThumbnailDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
     icon.paint(painter, box.adjusted(24, 24, -24, -24));
   }
+  const bool selected = option.state & QStyle::State_Selected;
+  painter->save();
+  if (selected) painter->setPen(cell.palette.color(QPalette::HighlightedText));
   const QString name = painter->fontMetrics().elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle,
                                                          option.rect.width() - 6);
   painter->drawText(QRect(option.rect.x() + 3, box.bottom() + 4, option.rect.width() - 6, painter->fontMetrics().height()),
                     Qt::AlignHCenter | Qt::AlignTop, name);
+  painter->restore();
 }
 
 }  // namespace kestrel::ui

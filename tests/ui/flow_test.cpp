@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -26,6 +27,7 @@
 #include "ui/main_window.h"
 #include "ui/thumbnails.h"
 #include "ui/message_box.h"
+#include "ui/preview.h"
 #include "ui/texts.h"
 #include "ui_test_support.h"
 
@@ -133,12 +135,37 @@ class FlowTest : public QObject {
     QCOMPARE(window.resultsModel()->rowCount(), expectedTypes[QStringLiteral("jpg")]);
     // Choosing an intact photo shows it in the pane.
     QSignalSpy previews(&window, &MainWindow::previewShown);
+    int beachRow = -1;
     for (int row = 0; row < window.resultsModel()->rowCount(); ++row)
       if (window.resultsModel()->results()->records[window.resultsModel()->RecordAt(row)].Name() == "Beach Day.jpg")
-        window.fileList()->selectRow(row);
+        beachRow = row;
+    window.fileList()->selectRow(beachRow);
     QCOMPARE(previews.size(), 1);
     QCOMPARE(previews.at(0).at(0).toBool(), true);
     QVERIFY(!window.findChild<QLabel*>(QStringLiteral("PreviewEdit"))->pixmap().isNull());
+
+    // Opened, it shows in the preview window, modal over the main window so
+    // that nothing there (a new scan) can free the engine it reads through.
+    {
+      bool modalWithPicture = false;
+      ModalHand hand;
+      hand.onWindow = [&](QWidget* modal) {
+        auto* preview = qobject_cast<PreviewWindow*>(modal);
+        if (!preview || !preview->showingPicture()) return;
+        modalWithPicture = true;
+        preview->done(0);
+      };
+      // A window that never turns modal is closed from here: the test fails instead of hanging.
+      QTimer fallback;
+      fallback.setSingleShot(true);
+      connect(&fallback, &QTimer::timeout, &window, [&] {
+        if (window.previewWindow()) window.previewWindow()->done(0);
+      });
+      fallback.start(5000);
+      window.OpenPreview(beachRow);
+      QVERIFY(modalWithPicture);
+      QVERIFY(!window.previewWindow());
+    }
 
     // Ticking the photo category ticks every photo; the summary follows.
     tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
