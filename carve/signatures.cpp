@@ -154,6 +154,12 @@ int CheckFirstSector(ByteView data, std::string_view extension, const SignatureS
   return row->recognise(data, context) != kTypeUnrecognised ? 1 : 0;
 }
 
+bool SameContentType(std::string_view a, std::string_view b) {
+  const SignatureRow* first = RowForExtension(a);
+  const SignatureRow* second = RowForExtension(b);
+  return first != nullptr && second != nullptr && first->recognise == second->recognise;
+}
+
 int CheckFirstSector(ByteView data, std::string_view extension, const SignatureSource& source, uint64_t sector) {
   if (RowForExtension(extension) == nullptr) return 1;
   SignatureScratch scratch;

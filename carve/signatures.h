@@ -173,6 +173,11 @@ int CheckFirstSector(ByteView data, std::string_view extension, const SignatureS
                      SignatureScratch& scratch);
 int CheckFirstSector(ByteView data, std::string_view extension, const SignatureSource& source, uint64_t sector);
 
+// True when both extensions name types the table knows and one recogniser
+// tells them (jpg and jpeg, tif and tiff, doc and xls): a file named with the
+// one may be found by content under the other.
+bool SameContentType(std::string_view a, std::string_view b);
+
 // 1 when the sector (at least 32 bytes) holds file-system metadata: an NTFS
 // FILE/INDX/RSTR record, a boot sector, or a sector of FAT directory entries.
 // A walked file ends at such a sector.

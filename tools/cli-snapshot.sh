@@ -7,7 +7,7 @@
 # For each image: probe, scan, scan --list, scan --json, scan --deep --list,
 # recover --types all --keep-paths (and --deep), each with stdout, stderr and
 # exit code; for each recover, the recovered files' relative paths and
-# SHA-256. A few sources that must fail (missing, a folder, a short file, a
+# SHA-256, and its report. A few sources that must fail (missing, a folder, a short file, a
 # cut copy of an image, a bad --types) are recorded the same way.
 #
 # Everything runs inside one scratch folder with relative paths, so no
@@ -42,11 +42,16 @@ run() {
   rm -rf "$data"
 }
 
-# recovered NAME DEST: relative path and SHA-256 of every file below DEST.
+# recovered NAME DEST: relative path and SHA-256 of every file below DEST;
+# the recovery report itself as NAME.report, without the clock times of the run.
 recovered() {
   local name=$1 dest=$scratch/$2
   if [[ -d $dest ]]; then
-    (cd "$dest" && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 -r sha256sum) >"$out/$name.files"
+    (cd "$dest" && find . -type f ! -path ./recovery-report.json -print0 | LC_ALL=C sort -z |
+      xargs -0 -r sha256sum) >"$out/$name.files"
+    if [[ -f $dest/recovery-report.json ]]; then
+      grep -v -E '^ *"(started|finished|recovered)": "' "$dest/recovery-report.json" >"$out/$name.report" || true
+    fi
   else
     echo "(no folder)" >"$out/$name.files"
   fi

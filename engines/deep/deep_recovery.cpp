@@ -5,7 +5,6 @@
 
 #include <initializer_list>
 #include <algorithm>
-#include <map>
 
 #include "catalogue/categories.h"
 #include "catalogue/scan_log.h"
@@ -137,6 +136,7 @@ uint64_t CProfessionalRecovery::FoundNow() {
 int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   if (!opened_) return kErrInvalidParameter;
   scanStarted_ = std::chrono::steady_clock::now();
+  repeatsBuilt_ = false;
   ScanHistory& history = ScanHistory::Process();
   bool resuming = resume_;
   lastScanSaved_ = false;
@@ -334,6 +334,10 @@ int CProfessionalRecovery::ListChildren(const FoundFileRecord* dir, int32_t leve
     if (e != kSuccess && error == kSuccess) error = e;
     out.insert(out.end(), part.begin(), part.end());
   }
+  if (int e = UpdateRepeats(); e != kSuccess && error == kSuccess) error = e;
+  std::erase_if(out, [&](const FoundFileRecord& r) {
+    return r.engineKind == uint32_t(EngineKind::kCarving) && repeats_.Repeats(r);
+  });
   SortFoundRecords(out);
   return error;
 }
@@ -354,7 +358,9 @@ int CProfessionalRecovery::CountFiles(const FoundFileRecord* dir, int32_t level,
     engine->CountFiles(nullptr, 0, part);
     count += part;
   }
-  return kSuccess;
+  int error = UpdateRepeats();
+  count -= int64_t(repeats_.count());
+  return error;
 }
 
 uint64_t CProfessionalRecovery::GetFoundCount() {
@@ -409,8 +415,8 @@ int CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, vo
   return kSuccess;
 }
 
-// Files found through the file system and carved again from the same sector
-// are listed once: the named copy wins over the carved one.
+// A carved copy of a file found through the file system is left out (see
+// CarvedRepeats): the named copy is the one listed.
 int CProfessionalRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
   int done = 0;
   for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
@@ -420,38 +426,15 @@ int CProfessionalRecovery::SearchByExtension(std::string_view extensions, std::v
     if (r == kCancelled) return r;
     if (r == 1) done = 1;
   }
-  std::map<uint64_t, std::string> starts;
-  std::vector<NtfsRun> runs;
-  for (const FoundFileRecord& r : out) {
-    if (r.IsDirectory()) continue;
-    uint64_t start = 0;
-    if (r.engineKind == uint32_t(EngineKind::kFastNtfs) || r.engineKind == uint32_t(EngineKind::kDeepNtfs)) {
-      if (ntfs_.RunListAt(r.entrySector, runs) != kSuccess || runs.empty() || runs[0].sparse || r.clusterBytes <= 0) {
-        continue;
-      }
-      start = runs[0].lcn * uint64_t(r.clusterBytes) / uint64_t(sectorBytes_) + r.partitionStart;
-    } else if (r.engineKind == uint32_t(EngineKind::kFastFat) || r.engineKind == uint32_t(EngineKind::kDeepFat) ||
-               r.engineKind == uint32_t(EngineKind::kFastExfat) || r.engineKind == uint32_t(EngineKind::kDeepExfat)) {
-      if (r.clusterBytes <= 0) continue;
-      uint64_t spc = uint64_t(r.clusterBytes) / uint64_t(sectorBytes_);
-      start = r.itemKey >= 2 ? r.partitionStart + r.dataStart + (r.itemKey - 2) * spc
-                             : r.partitionStart + r.dataStart - std::min<uint64_t>(32, r.dataStart);
-    } else {
-      continue;
-    }
-    starts.emplace(start, ExtensionOf(r.Name()));
-  }
   std::vector<FoundFileRecord> carved;
   int r = carver_.SearchByExtension(extensions, carved);
   if (r == kCancelled) return r;
   if (r == 1) done = 1;
-  for (const FoundFileRecord& c : carved) {
-    auto hit = starts.find(c.entrySector);
-    if (hit != starts.end()) {
-      std::string ext = ExtensionOf(c.Name());
-      if (ext == hit->second || (hit->second == "thm" && ext == "jpg")) continue;
+  if (!carved.empty()) {
+    UpdateRepeats();  // when it fails, nothing is left out
+    for (const FoundFileRecord& c : carved) {
+      if (!repeats_.Repeats(c)) out.push_back(c);
     }
-    out.push_back(c);
   }
   SortFoundRecords(out);
   return done;

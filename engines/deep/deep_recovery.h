@@ -18,6 +18,7 @@
 #include "engines/common/state_file.h"
 #include "engines/common/store_support.h"
 #include "engines/file_recovery_parse.h"
+#include "engines/deep/carved_repeats.h"
 #include "engines/deep/file_type_recovery.h"
 #include "engines/deep/deep_exfat_recovery.h"
 #include "engines/deep/deep_fat_recovery.h"
@@ -89,6 +90,13 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
   int DispatchBlock(const uint8_t* data, uint32_t sectors, uint64_t firstAbsolute, uint64_t sectorsDone,
                     int64_t& overrun);
   uint64_t FoundNow();
+  // The first sector of a named file's data; false when it has none or it
+  // cannot be told.
+  bool NamedFirstSector(const FoundFileRecord& record, uint64_t& sector);
+  // Brings repeats_ up to what the stores hold (rebuilt only when they have
+  // grown or a new scan began). 0 or the carved store's listing error;
+  // repeats_ is then empty, so nothing is left out.
+  int UpdateRepeats();
   // A saved point read back: the members' store sizes and states at it.
   struct SavedPoint {
     uint64_t generation = 0;
@@ -148,6 +156,11 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
   uint64_t lastDone_ = 0;
   std::vector<uint8_t> recordBuffer_;
   DamageTally damage_;
+
+  // Carved copies of named files, left out of every listing and count.
+  CarvedRepeats repeats_;
+  bool repeatsBuilt_ = false;
+  uint64_t repeatsFoundCount_ = 0;
 
   // checkpoints
   std::filesystem::path scanFolder_;

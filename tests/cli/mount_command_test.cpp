@@ -189,9 +189,11 @@ TEST_F(MountCommand, DeepScanShowsLostFoldersAndCarvedFilesByCategory) {
   test::TempDir work;
   Mount mount({"mount", image, (work / "mnt").string(), "--deep", "--restart"}, work / "mnt");
   ASSERT_TRUE(mount.up()) << mount.err();
+  // Looked at before the recover below restarts the scan and so deletes the
+  // stores this mount's scan wrote (the open ones stay readable).
+  EXPECT_TRUE(fs::is_directory(work / "mnt" / "LostFolder50" / "100CANON"));
   auto recovered = test::RunCli({"recover", image, (work / "out").string(), "--deep", "--restart", "--types", "all"});
   ASSERT_NE(recovered.exitCode, 2) << recovered.err;
-  EXPECT_TRUE(fs::is_directory(work / "mnt" / "LostFolder50" / "100CANON"));
   size_t carved = 0;
   for (const auto& entry : fs::directory_iterator(work / "mnt" / "carved" / "photo")) {
     // recover sorts by category too: carved names are unique, so the pair is exact.
@@ -200,7 +202,8 @@ TEST_F(MountCommand, DeepScanShowsLostFoldersAndCarvedFilesByCategory) {
     EXPECT_EQ(test::Sha256Hex(entry.path()), test::Sha256Hex(written)) << entry.path();
     ++carved;
   }
-  EXPECT_GE(carved, 5u);
+  // The photo whose entry the format wiped; the others show under their names.
+  EXPECT_EQ(carved, 1u);
   EXPECT_EQ(mount.Unmount(), 0) << mount.err();
 }
 
