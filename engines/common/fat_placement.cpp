@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "carve/signatures.h"
 #include "catalogue/categories.h"
 #include "engines/common/cluster_list_source.h"
 #include "platform/error_codes.h"
@@ -24,6 +25,38 @@ DataLayout LayoutOf(FatLayoutKind kind) {
 // The placement number kept in the record: the candidate's place in the
 // list the layouts give, plus one; 0 reads the classic way.
 uint32_t PlacementOf(size_t index) { return uint32_t(std::min<size_t>(index, 254)) + 1; }
+
+// How many clusters of a placement, after its first, begin another file of a
+// type the carver knows (or hold file-system structures): such a cluster is
+// not the continuation of the file being placed. Each cluster is read once
+// for all the placements of one file.
+class ForeignStarts {
+ public:
+  size_t Count(const FatLayoutCandidate& candidate, const FatPlacement::ClusterReader& read, uint32_t clusterBytes) {
+    size_t count = 0;
+    for (size_t at = 1; at < candidate.clusters.size(); ++at) {
+      count += StartsAnotherFile(candidate.clusters[at], read, clusterBytes);
+    }
+    return count;
+  }
+
+ private:
+  bool StartsAnotherFile(uint32_t cluster, const FatPlacement::ClusterReader& read, uint32_t clusterBytes) {
+    auto [known, added] = seen_.try_emplace(cluster, false);
+    if (!added) return known->second;
+    bytes_.resize(clusterBytes);
+    // A cluster that cannot be read shows nothing against the placement.
+    if (!read(cluster, bytes_.data())) return false;
+    ByteView view(bytes_.data(), bytes_.size());
+    int32_t code = kTypeUnrecognised;
+    known->second = IsStructureSector(view) == 1 || Identify(view, context_, code) != nullptr;
+    return known->second;
+  }
+
+  std::unordered_map<uint32_t, bool> seen_;
+  std::vector<uint8_t> bytes_;
+  CarveContext context_;  // no device: recognisers look at the cluster's bytes only
+};
 
 }  // namespace
 
@@ -85,6 +118,13 @@ std::vector<FatLayoutCandidate> FatPlacement::Layouts(uint32_t first, uint64_t s
   return DeletedFileLayouts(geometry_, first, size, view);
 }
 
+bool FatPlacement::RunsIntoAnotherClaim(const FatLayoutCandidate& candidate) const {
+  for (size_t at = 1; at < candidate.clusters.size(); ++at) {
+    if (claims_.count(candidate.clusters[at])) return true;
+  }
+  return false;
+}
+
 FatPlacement::Need FatPlacement::Note(FoundFileRecord& record) {
   uint32_t first = record.itemKey;
   if (!table_ || record.IsDirectory() || !geometry_.IsValidCluster(first) || record.size == 0) return Need::kNothing;
@@ -116,9 +156,11 @@ void FatPlacement::Place(FoundFileRecord& record) {
   WholeFileCheck check = WholeFileCheck::kNotRun;
   bool overridden = false;
   // The classic layout that holds the whole file, with nothing else to
-  // choose from, is trusted as before; any other placement is checked.
-  bool needsCheck = checkable && chosen->complete && (ambiguous || chosen->kind != FatLayoutKind::kContiguous);
-  if (needsCheck) {
+  // choose from and no other deleted file starting inside it, is trusted as
+  // before; any other placement is judged by its content.
+  bool judged = chosen->complete && (ambiguous || chosen->kind != FatLayoutKind::kContiguous ||
+                                     RunsIntoAnotherClaim(*chosen));
+  if (judged && checkable) {
     // The first placement whose bytes are a valid file wins; one the
     // check cannot judge is kept in reserve; a damaged one never wins.
     const FatLayoutCandidate* unjudged = nullptr;
@@ -140,6 +182,22 @@ void FatPlacement::Place(FoundFileRecord& record) {
     if (!winner) winner = &layouts.front();
     overridden = winner != chosen && winner->complete;
     chosen = winner;
+  } else if (judged) {
+    // No check for this type: the placement with the fewest clusters that
+    // start another file wins (the first of them on a tie). When every one
+    // has such a cluster, the file is not whole anywhere: its check fails.
+    const FatLayoutCandidate* fewest = nullptr;
+    size_t fewestStarts = SIZE_MAX;
+    ForeignStarts starts;
+    for (const FatLayoutCandidate& candidate : layouts) {
+      if (!candidate.complete) continue;
+      size_t count = starts.Count(candidate, readCluster_, geometry_.ClusterBytes());
+      if (count < fewestStarts) fewest = &candidate, fewestStarts = count;
+      if (count == 0) break;
+    }
+    if (fewestStarts > 0) check = WholeFileCheck::kFailed;
+    overridden = fewest != chosen;
+    chosen = fewest;
   }
   DataLayout layout = overridden ? DataLayout::kInferred : LayoutOf(chosen->kind);
   record.SetHowSure(layout, check, PlacementOf(size_t(chosen - layouts.data())));

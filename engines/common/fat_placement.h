@@ -60,6 +60,9 @@ class FatPlacement {
  private:
   std::vector<FatLayoutCandidate> Layouts(uint32_t first, uint64_t size);
   uint64_t ClustersFor(uint64_t size) const;
+  // True when a cluster of the placement after its first is where another
+  // deleted entry starts: the placement is not taken on trust then.
+  bool RunsIntoAnotherClaim(const FatLayoutCandidate& candidate) const;
 
   FatGeometry geometry_;
   uint64_t partitionStart_ = 0;

@@ -195,7 +195,8 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   int error = fat_.BeginScan(fatResume);
   // Where the fast pass read a FAT, the deep finds on that volume are placed
   // as its own deleted files are.
-  if (auto* fastFat = dynamic_cast<CFastFatRecovery*>(fast_.get()); error == kSuccess && fastFat && fastFat->HasGeometry()) {
+  auto* fastFat = dynamic_cast<CFastFatRecovery*>(fast_.get());
+  if (error == kSuccess && fastFat && fastFat->HasGeometry()) {
     fat_.PlaceOnVolume(fastFat->placement());
   }
   if (error == kSuccess) error = ntfs_.BeginScan(ntfsResume);
