@@ -53,6 +53,12 @@ struct timespec FileTimeToTimespec(uint64_t filetime) {
   return out;
 }
 
+IntegrityResult WithPlacementVerdict(IntegrityResult check, const FoundFileRecord& record) {
+  if (check.verdict != IntegrityVerdict::kUnknown || record.wholeFileCheck() != WholeFileCheck::kFailed) return check;
+  return IntegrityResult{IntegrityVerdict::kDamaged, 0,
+                         "another file starts inside every placement of its clusters the scan could find"};
+}
+
 RecoveredFile JudgeRecoveredFile(const FoundFileRecord& record, const std::filesystem::path& written,
                                  int engineError) {
   RecoveredFile file;
@@ -68,6 +74,7 @@ RecoveredFile JudgeRecoveredFile(const FoundFileRecord& record, const std::files
   if (exists && file.writtenSize > 0) file.check = CheckFileIntegrity(written, extension);
   else file.check.reason = "nothing was written to check";
 
+  file.check = WithPlacementVerdict(std::move(file.check), record);
   bool complete = engineError == kSuccess && exists && file.writtenSize == record.size;
   if (complete && !file.check.damaged()) {
     file.outcome = FileOutcome::kRecovered;

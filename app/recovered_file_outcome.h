@@ -36,6 +36,11 @@ struct RecoveredFile {
   bool succeeded() const { return outcome == FileOutcome::kRecovered; }
 };
 
+// check (a found file's content check) with what the scan learnt when it
+// placed the file's clusters: a type without a check of its own is damaged
+// when another file starts inside every placement the allocation allows.
+IntegrityResult WithPlacementVerdict(IntegrityResult check, const FoundFileRecord& record);
+
 // Judges a file as written (at written, perhaps still under its temporary
 // name) with the writer's result engineError: measures it against
 // record.size and runs the content check for the record's extension. Sets

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/found_item_reader.h"
+#include "app/recovered_file_outcome.h"
 #include "fs/fat/fat_dir.h"
 
 namespace kestrel {
@@ -200,7 +201,9 @@ IntegrityResult CheckFoundContent(IFileRecoveryParse& engine, const FoundFileRec
   size_t dot = name.rfind('.');
   std::string_view extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
   // A type without a check needs no reading: its answer names why.
-  if (IntegrityFormatFor(extension) == IntegrityFormat::kNone) return CheckIntegrity(ByteView(), extension);
+  if (IntegrityFormatFor(extension) == IntegrityFormat::kNone) {
+    return WithPlacementVerdict(CheckIntegrity(ByteView(), extension), record);
+  }
   auto* stream = dynamic_cast<IFoundItemStream*>(&engine);
   if (!stream) return IntegrityResult{IntegrityVerdict::kDamaged, 0, "its bytes cannot be read from this scan"};
   ItemStreamGate gate;

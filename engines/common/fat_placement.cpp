@@ -153,7 +153,10 @@ void FatPlacement::Place(FoundFileRecord& record) {
   auto firstComplete = std::find_if(layouts.begin(), layouts.end(), [](const auto& c) { return c.complete; });
   const bool ambiguous = std::count_if(layouts.begin(), layouts.end(), [](const auto& c) { return c.complete; }) > 1;
   const FatLayoutCandidate* chosen = firstComplete == layouts.end() ? &layouts.front() : &*firstComplete;
-  WholeFileCheck check = WholeFileCheck::kNotRun;
+  // No layout holds the whole size (the volume ends, or live files fill
+  // everything after the first piece: a file written out of order): only
+  // part of it can be had, whatever its type.
+  WholeFileCheck check = chosen->complete ? WholeFileCheck::kNotRun : WholeFileCheck::kFailed;
   bool overridden = false;
   // The classic layout that holds the whole file, with nothing else to
   // choose from and no other deleted file starting inside it, is trusted as

@@ -37,17 +37,41 @@ TEST(OutOfOrderCard, EachFileSaysHowItWasPlacedAndWhetherItCanBeWhole) {
   // Its first piece runs into the late picture or the photo: every placement
   // holds another file's start.
   EXPECT_EQ(marks["OTES.TXT"], Marks("contiguous", "failed"));
+  // Its first piece runs to the volume's end: nothing holds it whole.
+  EXPECT_EQ(marks["HOTO.JPG"], Marks("contiguous", "failed"));
   EXPECT_EQ(marks["AP.JPG"], Marks("contiguous", "-"));
 }
 
-TEST(OutOfOrderCard, RecoverGivesTheTextFileAndThePicturesExact) {
+TEST(OutOfOrderCard, RecoverFailsAndMarksTheOutOfOrderFilesAndGivesTheRestExact) {
   test::TempDir dest;
   auto result = test::RunCli({"recover", test::TestImage(kImage).string(), dest.path().string(), "--types", "all"});
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  EXPECT_NE(result.out.find("failed 2"), std::string::npos) << result.out;
   auto expected = Expected();
   ASSERT_EQ(expected.size(), 5u);
-  EXPECT_EQ(test::Sha256Hex(dest / "document/!OUTE.TXT"), expected["ROUTE.TXT"].sha256) << result.err;
+  EXPECT_EQ(test::Sha256Hex(dest / "document/!OUTE.TXT"), expected["ROUTE.TXT"].sha256);
   EXPECT_EQ(test::Sha256Hex(dest / "photo/!AP.JPG"), expected["MAP.JPG"].sha256);
   EXPECT_EQ(test::Sha256Hex(dest / "photo/!ATE.PNG"), expected["LATE.PNG"].sha256);
+  // The photo stops where the volume ends; the notes' text runs on into the
+  // late picture or the photo: written under marked names, never as themselves.
+  EXPECT_FALSE(fs::exists(dest / "photo/!HOTO.JPG"));
+  EXPECT_FALSE(fs::exists(dest / "document/!OTES.TXT"));
+  EXPECT_NE(result.err.find("!HOTO.partial.JPG: incomplete"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("!OTES.damaged.TXT: damaged: another file starts inside every placement"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(test::Sha256Hex(dest / "document/!OTES.damaged.TXT"), expected["NOTES.TXT"].sha256);
+}
+
+// scan --check judges a found file as recover does.
+TEST(OutOfOrderCard, ScanCheckFailsTheTextFileRecoverFindsDamaged) {
+  auto check = test::RunCli({"scan", "--check", "--list", test::TestImage(kImage).string()});
+  ASSERT_EQ(check.exitCode, 0) << check.err;
+  std::string notes;
+  for (const auto& row : test::ListRows(check.out)) {
+    if (row.size() > 1 && row[1].substr(1) == "OTES.TXT") notes = row.back();
+  }
+  EXPECT_EQ(notes, "failed") << check.out;
 }
 
 }  // namespace
