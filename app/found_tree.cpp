@@ -13,8 +13,8 @@ constexpr uint64_t kNoFolder = 0;
 
 }  // namespace
 
-FoundTree::FoundTree(IFileRecoveryParse& engine, ItemStreamGate& gate, Selection selection)
-    : engine_(engine), gate_(gate), selection_(std::move(selection)) {
+FoundTree::FoundTree(IFileRecoveryParse& engine, ItemStreamGate& gate, Selection selection, OutcomeJudge judge)
+    : engine_(engine), gate_(gate), selection_(std::move(selection)), judge_(std::move(judge)) {
   FoundTreeNode root;
   root.isFolder = true;
   nodes_.push_back(std::move(root));
@@ -95,6 +95,11 @@ int FoundTree::Load(uint64_t id) {
     }
     uint64_t child = Create(std::move(node));
     if (!Keeps(child)) continue;
+    if (!nodes_[child - 1].isFolder && judge_) {
+      std::lock_guard lock(gate_.lock());
+      gate_.StopActive();
+      nodes_[child - 1].name = OutcomeFileName(nodes_[child - 1].name, judge_(record));
+    }
     uint64_t parent = id;
     if (isCarved) {
       if (carved == kNoFolder) carved = Folder(kRoot, "carved");

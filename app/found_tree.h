@@ -1,11 +1,13 @@
 // The found files of a finished scan as a browsable tree of unique names:
 // found folders as the volume had them (lost folders under their own names),
 // carved files under carved/<category>/. Folders are read from the engine
-// only when first opened, so a large scan is never held whole.
+// only when first opened, so a large scan is never held whole. Damaged and
+// partial files carry recovery's marks in their names.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,13 +16,18 @@
 #include <vector>
 
 #include "app/found_item_reader.h"
+#include "app/recovered_file_outcome.h"
 #include "app/selection.h"
 #include "engines/file_recovery_parse.h"
 
 namespace kestrel {
 
+// What recovery would make of a found file (FileOutcome), asked once per
+// file as its folder is first listed, always under the tree's gate.
+using OutcomeJudge = std::function<FileOutcome(const FoundFileRecord&)>;
+
 struct FoundTreeNode {
-  std::string name;  // unique in its folder, safe as a path component
+  std::string name;  // marked as recovery marks it, unique in its folder, safe as a path component
   bool isFolder = false;
   bool hasRecord = false;  // false: the root, "carved" and its category folders
   FoundFileRecord record;
@@ -37,7 +44,7 @@ class FoundTree {
   static constexpr uint64_t kRoot = 1;
 
   // engine must have finished its scan; every engine call is made under gate.
-  FoundTree(IFileRecoveryParse& engine, ItemStreamGate& gate, Selection selection);
+  FoundTree(IFileRecoveryParse& engine, ItemStreamGate& gate, Selection selection, OutcomeJudge judge);
 
   // The node, or null for an unknown id.
   const FoundTreeNode* Node(uint64_t id) const;
@@ -58,6 +65,7 @@ class FoundTree {
   IFileRecoveryParse& engine_;
   ItemStreamGate& gate_;
   Selection selection_;
+  OutcomeJudge judge_;
   std::deque<FoundTreeNode> nodes_;  // id = index + 1; a deque keeps references stable
   std::set<std::pair<uint64_t, int32_t>> walked_;  // (engine, folder key), level
 };

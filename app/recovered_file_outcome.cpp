@@ -101,12 +101,18 @@ RecoveredFile JudgeRecoveredFile(const FoundFileRecord& record, const std::files
   return file;
 }
 
+std::string OutcomeFileName(std::string_view name, FileOutcome outcome) {
+  if (outcome != FileOutcome::kDamaged && outcome != FileOutcome::kPartial) return std::string(name);
+  std::string mark = "." + std::string(FileOutcomeWord(outcome));
+  if (name.find(mark + ".") != std::string_view::npos || name.ends_with(mark)) return std::string(name);
+  return MarkedName(std::string(name), FileOutcomeWord(outcome)).string();
+}
+
 std::filesystem::path OutcomeName(const RecoveredFile& file, const std::filesystem::path& wanted) {
-  if (file.outcome != FileOutcome::kDamaged && file.outcome != FileOutcome::kPartial) return wanted;
-  std::string mark = "." + std::string(FileOutcomeWord(file.outcome));
   std::string name = wanted.filename().string();
-  if (name.find(mark + ".") != std::string::npos || name.ends_with(mark)) return wanted;
-  return FreeDestination(MarkedName(wanted, FileOutcomeWord(file.outcome)));
+  std::string marked = OutcomeFileName(name, file.outcome);
+  if (marked == name) return wanted;
+  return FreeDestination(wanted.parent_path() / marked);
 }
 
 void FinishRecoveredFile(RecoveredFile& file, const FoundFileRecord& record) {

@@ -48,6 +48,12 @@ IntegrityResult WithPlacementVerdict(IntegrityResult check, const FoundFileRecor
 RecoveredFile JudgeRecoveredFile(const FoundFileRecord& record, const std::filesystem::path& written,
                                  int engineError);
 
+// A file's name with its outcome's mark: name itself for a recovered or
+// failed file or one that already carries the mark, else
+// "<base>.damaged.<ext>" / "<base>.partial.<ext>". Every place that shows a
+// found file under its outcome names it through this.
+std::string OutcomeFileName(std::string_view name, FileOutcome outcome);
+
 // The name a judged file goes under: wanted for a recovered or failed file,
 // else a free "<name>.damaged.<ext>" / "<name>.partial.<ext>" beside it
 // (wanted itself when it already carries the mark).

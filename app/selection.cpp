@@ -196,7 +196,8 @@ bool ParseIsoTime(std::string_view text, uint64_t& filetime) {
   return true;
 }
 
-IntegrityResult CheckFoundContent(IFileRecoveryParse& engine, const FoundFileRecord& record) {
+IntegrityResult CheckFoundContent(IFileRecoveryParse& engine, const FoundFileRecord& record, bool* unread) {
+  if (unread) *unread = false;
   std::string_view name = record.Name();
   size_t dot = name.rfind('.');
   std::string_view extension = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
@@ -210,6 +211,7 @@ IntegrityResult CheckFoundContent(IFileRecoveryParse& engine, const FoundFileRec
   FoundItemReader reader(*stream, gate, record);
   StreamedItemSource source(reader, record.size);
   IntegrityResult result = CheckIntegrity(source, extension);
+  if (unread) *unread = source.failed();
   if (source.failed() && !result.damaged()) {
     result = IntegrityResult{IntegrityVerdict::kDamaged, source.failedAt(),
                              "its bytes could not all be read from the source"};

@@ -50,8 +50,9 @@ bool ParseIsoTime(std::string_view text, uint64_t& filetime);
 
 // The content check of a found file's type run on its bytes, read through
 // its engine: intact, damaged (with where and why; bytes that cannot be read
-// count as damage), or unknown when no check exists for the type.
-IntegrityResult CheckFoundContent(IFileRecoveryParse& engine, const FoundFileRecord& record);
+// count as damage), or unknown when no check exists for the type. unread,
+// when given, is set when some of its bytes could not be read.
+IntegrityResult CheckFoundContent(IFileRecoveryParse& engine, const FoundFileRecord& record, bool* unread = nullptr);
 
 // Whether a found file passes CheckFoundContent: false when damaged or
 // unreadable; true when intact or no check exists for the type.

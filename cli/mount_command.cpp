@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/found_file_outcome.h"
 #include "app/found_item_reader.h"
 #include "app/found_tree.h"
 #include "app/recovered_file_outcome.h"
@@ -262,11 +263,16 @@ void AddMountCommand(CLI::App& app, int& exitCode) {
     ScanArguments scan;
     SelectionArguments selection;
     std::string mountPoint;
+    bool check = false;
   };
   auto options = std::make_shared<Options>();
   AddScanArguments(*command, options->scan);
   command->add_option("MOUNTPOINT", options->mountPoint, "An empty folder to show the found files in")->required();
   AddSelectionArguments(*command, options->selection);
+  command->add_flag("--check", options->check,
+                    "Before mounting, read every found file and check its content as scan --check does, so that "
+                    "every damaged file shows as name.damaged.ext (without it, only what the scan already knows "
+                    "is marked: partial files, and files its own check failed)");
   command->callback([options, &exitCode] {
     Selection selection;
     if (!ResolveSelection(options->selection, selection)) {
@@ -291,10 +297,25 @@ void AddMountCommand(CLI::App& app, int& exitCode) {
       exitCode = code;
       return;
     }
+    // Damaged and partial files go under the names recovery gives them.
+    IFileRecoveryParse& scanned = *engine;
+    OutcomeJudge judge = [&scanned](const FoundFileRecord& record) { return KnownOutcome(scanned, record); };
+    CheckedOutcomes checked;
+    if (options->check) {
+      if (int error = checked.CheckAll(scanned); error != kSuccess) {
+        PrintSourceError(options->scan.source, error);
+        exitCode = kExitUsage;
+        return;
+      }
+      std::fprintf(stderr, "checked %llu files: %llu damaged, %llu partial\n",
+                   static_cast<unsigned long long>(checked.files()), static_cast<unsigned long long>(checked.damaged()),
+                   static_cast<unsigned long long>(checked.partial()));
+      judge = [&checked](const FoundFileRecord& record) { return checked.Of(record); };
+    }
     MountState state;
     state.engine = engine.get();
     state.stream = dynamic_cast<IFoundItemStream*>(engine.get());
-    state.tree = std::make_unique<FoundTree>(*engine, state.gate, selection);
+    state.tree = std::make_unique<FoundTree>(*engine, state.gate, selection, judge);
     exitCode = Serve(state, options->scan.source, options->mountPoint);
     // Readers still open hold the engine's stream; the tree and gate go first.
     state.tree.reset();

@@ -9,6 +9,12 @@
 
 namespace kestrel {
 
+// Whether a found file's bytes can all be read, as far as an engine can tell
+// from the allocation its scan saw and the source's length, without reading
+// the data: kCut means reading would stop short of the recorded size, so
+// recovery could only keep the file as partial.
+enum class ItemReach { kUnknown, kWhole, kCut };
+
 class IFoundItemStream {
  public:
   virtual ~IFoundItemStream() = default;
@@ -17,6 +23,8 @@ class IFoundItemStream {
   // (kErrHandleEof: the file's end could not be found, what was delivered is
   // all there is); or the first non-zero answer of the sink's writes.
   virtual int StreamItem(const FoundFileRecord& record, DataSink& sink) = 0;
+  // Cheap: no data is read. Engines that cannot tell answer kUnknown.
+  virtual ItemReach ReachOf(const FoundFileRecord&) { return ItemReach::kUnknown; }
 };
 
 }  // namespace kestrel

@@ -392,6 +392,11 @@ int CProfessionalRecovery::StreamItem(const FoundFileRecord& record, DataSink& s
   return member ? member->StreamItem(record, sink) : kErrInvalidParameter;
 }
 
+ItemReach CProfessionalRecovery::ReachOf(const FoundFileRecord& record) {
+  auto* member = dynamic_cast<IFoundItemStream*>(EngineFor(record.engineKind));
+  return member ? member->ReachOf(record) : ItemReach::kUnknown;
+}
+
 int CProfessionalRecovery::ExtractPreview(const FoundFileRecord* record, std::filesystem::path& tempPath,
                                           std::vector<uint8_t>& buffer, uint32_t& bufferSize,
                                           PreviewProgressCallback callback, void* user) {

@@ -56,6 +56,7 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) override;
   // Through the member that found the record.
   int StreamItem(const FoundFileRecord& record, DataSink& sink) override;
+  ItemReach ReachOf(const FoundFileRecord& record) override;
 
   // A saved, unfinished deep scan of this source was found at open: Scan
   // continues it unless DiscardSavedScan is called first.

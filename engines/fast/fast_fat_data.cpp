@@ -4,7 +4,45 @@
 
 #include "engines/fast/fast_fat_recovery.h"
 
+#include "engines/common/no_throw.h"
+
 namespace kestrel {
+
+namespace {
+
+// The clusters of a file in the order they are read: its placement when it
+// has one, else its chain.
+class ReadOrder {
+ public:
+  ReadOrder(FatTable& fat, std::vector<uint32_t> placed, uint32_t first)
+      : placed_(std::move(placed)), chain_(fat, placed_.empty() ? first : 0) {}
+  // 0 once there is none.
+  uint32_t cluster() const {
+    if (!placed_.empty()) return next_ < placed_.size() ? placed_[next_] : 0;
+    return chain_.AtEnd() ? 0 : chain_.cluster();
+  }
+  int Advance() {
+    if (placed_.empty()) return chain_.Advance();
+    ++next_;
+    return kSuccess;
+  }
+
+ private:
+  std::vector<uint32_t> placed_;
+  size_t next_ = 0;
+  FatChainCursor chain_;
+};
+
+}  // namespace
+
+int CFastFatRecovery::PlacedClusters(const FoundFileRecord& record, std::vector<uint32_t>& placed,
+                                     bool& placedWhole) {
+  placed.clear();
+  placedWhole = true;
+  if (record.placement() == 0 || record.IsDirectory()) return kSuccess;
+  EnsureClaims();
+  return placement_.PlacedClusters(record, placed, placedWhole) ? kSuccess : kErrHandleEof;
+}
 
 int CFastFatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
                                  const std::function<int(uint64_t)>& report) {
@@ -17,30 +55,15 @@ int CFastFatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
   // else along its chain (the cleared part going on in free clusters).
   std::vector<uint32_t> placed;
   bool placedWhole = true;
-  if (record.placement() != 0 && !record.IsDirectory()) {
-    EnsureClaims();
-    if (!placement_.PlacedClusters(record, placed, placedWhole)) return kErrHandleEof;
-  }
-  size_t nextPlaced = 0;
-  FatChainCursor chain(fat_, placed.empty() ? record.itemKey : 0);
-  auto cluster = [&]() -> uint32_t {
-    if (!placed.empty()) return nextPlaced < placed.size() ? placed[nextPlaced] : 0;
-    return chain.AtEnd() ? 0 : chain.cluster();
-  };
-  auto advance = [&]() -> int {
-    if (!placed.empty()) {
-      ++nextPlaced;
-      return kSuccess;
-    }
-    return chain.Advance();
-  };
+  if (int error = PlacedClusters(record, placed, placedWhole); error != kSuccess) return error;
+  ReadOrder order(fat_, std::move(placed), record.itemKey);
   uint32_t sectorsPerCluster = uint32_t(record.clusterBytes / bytesPerSector_);
   std::vector<uint8_t> buffer(size_t(record.clusterBytes));
   uint64_t left = wanted;
   while (left > 0) {
     // The chain ended (or ran into used clusters) before the file did: only
     // part of it can be had.
-    uint32_t current = cluster();
+    uint32_t current = order.cluster();
     if (current == 0 || !geometry_.IsValidCluster(current)) return kErrHandleEof;
     uint64_t sector = record.partitionStart + record.dataStart + uint64_t(current - 2) * sectorsPerCluster;
     uint32_t got = 0;
@@ -53,7 +76,7 @@ int CFastFatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
     if (error != kSuccess) return error;
     if (int answer = report(wanted - left); answer != 0) return answer;
     if (left == 0) break;
-    error = advance();
+    error = order.Advance();
     if (error != kSuccess) return error;
   }
   if (!placedWhole) return kErrHandleEof;
@@ -61,6 +84,44 @@ int CFastFatRecovery::ReadRecord(const FoundFileRecord& record, DataSink& sink,
   // over: recovery judges it by the same check and publishes it under a
   // marked name, so the user can still look at the bytes.
   return kSuccess;
+}
+
+ItemReach CFastFatRecovery::ReachOf(const FoundFileRecord& record) {
+  if (record.IsDirectory() || record.size == 0) return ItemReach::kWhole;
+  if (record.clusterBytes <= 0 || record.clusterBytes > kMaxClusterBytes || record.clusterBytes % bytesPerSector_ != 0 ||
+      !device_.IsOpen() || !geometryValid_) {
+    return ItemReach::kUnknown;
+  }
+  // Anything thrown (no memory for the layouts) leaves it unknown.
+  ItemReach reach = ItemReach::kUnknown;
+  NoThrow([&] {
+    reach = WalkReach(record);
+    return kSuccess;
+  });
+  return reach;
+}
+
+ItemReach CFastFatRecovery::WalkReach(const FoundFileRecord& record) {
+  std::vector<uint32_t> placed;
+  bool placedWhole = true;
+  if (PlacedClusters(record, placed, placedWhole) != kSuccess) return ItemReach::kCut;
+  ReadOrder order(fat_, std::move(placed), record.itemKey);
+  const uint64_t sectorsPerCluster = uint64_t(record.clusterBytes / bytesPerSector_);
+  const uint64_t deviceSectors = deviceBytes_ / uint64_t(bytesPerSector_);
+  for (uint64_t left = record.size;;) {
+    uint32_t current = order.cluster();
+    if (current == 0 || !geometry_.IsValidCluster(current)) return ItemReach::kCut;
+    // Past the end of a cut copy of the volume: those bytes are not there.
+    uint64_t sector = record.partitionStart + record.dataStart + uint64_t(current - 2) * sectorsPerCluster;
+    uint64_t piece = std::min<uint64_t>(uint64_t(record.clusterBytes), left);
+    if (sector + (piece + uint64_t(bytesPerSector_) - 1) / uint64_t(bytesPerSector_) > deviceSectors) {
+      return ItemReach::kCut;
+    }
+    left -= piece;
+    if (left == 0) break;
+    if (order.Advance() != kSuccess) return ItemReach::kCut;
+  }
+  return placedWhole ? ItemReach::kWhole : ItemReach::kCut;
 }
 
 // A cluster larger than any FAT volume allows is a damaged record: refused

@@ -47,12 +47,19 @@ class CFastFatRecovery final : public CFastEngineBase {
   // finds of this volume with.
   FatPlacement& placement();
   bool HasGeometry() const { return geometryValid_; }
+  // Follows the clusters ReadRecord would read, reading none of them.
+  ItemReach ReachOf(const FoundFileRecord& record) override;
 
  private:
   int FinishOpen() override;
   uint32_t RootKey() const override { return geometry_.rootCluster; }
   int ReadRecord(const FoundFileRecord& record, DataSink& sink, const std::function<int(uint64_t)>& report) override;
   int RefuseRecord(const FoundFileRecord& record) override;
+  // The clusters a placed deleted file is read from (placedWhole false when
+  // its placement holds too few for its size); placed stays empty for a
+  // file read along its chain. kErrHandleEof when no placement is left.
+  int PlacedClusters(const FoundFileRecord& record, std::vector<uint32_t>& placed, bool& placedWhole);
+  ItemReach WalkReach(const FoundFileRecord& record);
   // Reads count sectors at a partition-relative sector, clipped to the device;
   // 30 when nothing could be read.
   int ReadRelative(uint64_t sector, uint32_t count, uint8_t* buffer, uint32_t& bytesRead);

@@ -149,8 +149,10 @@ TEST_F(MountCommand, EveryFileReadsAsRecoverWritesItWithItsRecordedSizeAndTime) 
   EXPECT_GE(intact, 12u);
 
   // The file whose clusters were reused: recovery writes only its first part
-  // and says so; the mount fails the read instead of ending it early.
-  int fd = ::open((work / "mnt" / "Reused Photo.jpg").c_str(), O_RDONLY);
+  // and marks it; the mount marks it alike and fails the read instead of
+  // ending it early.
+  EXPECT_FALSE(fs::exists(work / "mnt" / "Reused Photo.jpg"));
+  int fd = ::open((work / "mnt" / "Reused Photo.partial.jpg").c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   std::vector<char> buffer(1 << 16);
   ssize_t total = 0, got = 0;
@@ -165,6 +167,49 @@ TEST_F(MountCommand, EveryFileReadsAsRecoverWritesItWithItsRecordedSizeAndTime) 
   EXPECT_EQ(errno, EROFS);
   EXPECT_EQ(mount.Unmount(), 0) << mount.err();
   EXPECT_FALSE(fs::exists(work / "mnt" / "Photos"));
+}
+
+// The regular files below root, by name alone (recover sorts by category,
+// the mount keeps the volume's folders).
+std::multiset<std::string> FileNamesBelow(const fs::path& root) {
+  std::multiset<std::string> out;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) out.insert(entry.path().filename().string());
+  }
+  return out;
+}
+
+TEST_F(MountCommand, DamagedAndPartialFilesShowUnderTheNamesRecoverGivesThem) {
+  const std::string image = test::TestImage("fat16-outcomes.img").string();
+  test::TempDir work;
+  auto recovered = test::RunCli({"recover", image, (work / "out").string(), "--types", "all"});
+  ASSERT_EQ(recovered.exitCode, 1) << recovered.err;
+  fs::remove(work / "out" / "recovery-report.json");
+  std::multiset<std::string> written = FileNamesBelow(work / "out");
+  ASSERT_EQ(written.count("!UNE.damaged.MID"), 1u) << recovered.err;
+  ASSERT_EQ(written.count("!AST.partial.JPG"), 1u) << recovered.err;
+  {
+    // With --check every file is read and judged first: the very names recover wrote.
+    Mount checked({"mount", image, (work / "checked").string(), "--check"}, work / "checked");
+    ASSERT_TRUE(checked.up()) << checked.err();
+    EXPECT_EQ(FileNamesBelow(work / "checked"), written);
+    size_t damaged = 0;
+    for (const std::string& name : written) damaged += name.find(".damaged.") != std::string::npos ? 1 : 0;
+    EXPECT_NE(checked.err().find("checked " + std::to_string(written.size()) + " files: " + std::to_string(damaged) +
+                                 " damaged, 1 partial"),
+              std::string::npos)
+        << checked.err();
+    EXPECT_EQ(checked.Unmount(), 0) << checked.err();
+  }
+  // Without it nothing is read up front: the file whose end cannot be read
+  // and the one whose first block the scan found wrong are still marked.
+  Mount plain({"mount", image, (work / "plain").string()}, work / "plain");
+  ASSERT_TRUE(plain.up()) << plain.err();
+  EXPECT_TRUE(fs::exists(work / "plain" / "DCIM" / "!AST.partial.JPG"));
+  EXPECT_TRUE(fs::exists(work / "plain" / "MIDI" / "!UNE.damaged.MID"));
+  EXPECT_TRUE(fs::exists(work / "plain" / "DCIM" / "!EW.JPG"));
+  EXPECT_FALSE(fs::exists(work / "plain" / "DCIM" / "!AST.JPG"));
+  EXPECT_EQ(plain.Unmount(), 0) << plain.err();
 }
 
 TEST_F(MountCommand, SelectionShowsOnlyWhatItTakesAndCtrlCUnmounts) {
