@@ -28,14 +28,20 @@ uint32_t PlacementOf(size_t index) { return uint32_t(std::min<size_t>(index, 254
 
 // How many clusters of a placement, after its first, begin another file of a
 // type the carver knows (or hold file-system structures): such a cluster is
-// not the continuation of the file being placed. Each cluster is read once
-// for all the placements of one file.
+// not the continuation of the file being placed. Only the clusters where a
+// placement jumps, and those where another deleted entry starts, are looked
+// at: a few reads per file, whatever its size. Each is read once for all the
+// placements of one file.
 class ForeignStarts {
  public:
-  size_t Count(const FatLayoutCandidate& candidate, const FatPlacement::ClusterReader& read, uint32_t clusterBytes) {
+  using Claims = std::unordered_map<uint32_t, uint32_t>;
+  size_t Count(const FatLayoutCandidate& candidate, const Claims& claims, const FatPlacement::ClusterReader& read,
+               uint32_t clusterBytes) {
     size_t count = 0;
-    for (size_t at = 1; at < candidate.clusters.size(); ++at) {
-      count += StartsAnotherFile(candidate.clusters[at], read, clusterBytes);
+    const std::vector<uint32_t>& clusters = candidate.clusters;
+    for (size_t at = 1; at < clusters.size(); ++at) {
+      if (clusters[at] == clusters[at - 1] + 1 && !claims.count(clusters[at])) continue;
+      count += StartsAnotherFile(clusters[at], read, clusterBytes);
     }
     return count;
   }
@@ -194,7 +200,7 @@ void FatPlacement::Place(FoundFileRecord& record) {
     ForeignStarts starts;
     for (const FatLayoutCandidate& candidate : layouts) {
       if (!candidate.complete) continue;
-      size_t count = starts.Count(candidate, readCluster_, geometry_.ClusterBytes());
+      size_t count = starts.Count(candidate, claims_, readCluster_, geometry_.ClusterBytes());
       if (count < fewestStarts) fewest = &candidate, fewestStarts = count;
       if (count == 0) break;
     }
