@@ -260,9 +260,13 @@ void MainWindow::UpdateVisibleThumbnails() {
     return;
   }
   const QSize cell = grid_->gridSize();
-  const QModelIndex top = grid_->indexAt(QPoint(cell.width() / 2, 4));
-  const int first = top.isValid() ? top.row() : 0;
   const int perRow = std::max(1, grid_->viewport()->width() / cell.width());
+  // The top edge may fall in the spacing between two lines of cells, where
+  // there is no item: look further down the first line's height, and start
+  // at the beginning of the line found.
+  QModelIndex top;
+  for (int y = 0; y <= cell.height() && !top.isValid(); y += 2) top = grid_->indexAt(QPoint(cell.width() / 2, y));
+  const int first = top.isValid() ? top.row() - top.row() % perRow : 0;
   const int rows = grid_->viewport()->height() / cell.height() + 2;
   thumbnails_->SetVisibleRows(first, std::min(model_->rowCount() - 1, first + perRow * rows));
   grid_->viewport()->update();

@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """Writes a FAT32 image holding many files, for timing a fast scan.
 
-usage: make_fat32_many_files.py IMAGE FILES [FOLDERS]
+usage: make_fat32_many_files.py IMAGE FILES [FOLDERS] [--photos WIDTHxHEIGHT]
 
 FILES files with long names are spread over FOLDERS folders below the root
-(4 KiB clusters, one cluster per file). Every third file is deleted the way
+(4 KiB clusters, one cluster per file). With --photos every file is a real
+JPEG of that size (a few distinct pictures in turn, each file as many
+clusters as it needs), for timing what is done with found photos. Every third file is deleted the way
 Windows deletes: 0xE5 on its entries, high cluster word cleared, FAT chain
 zeroed. File data is left sparse except the first bytes of each deleted picture,
 so the content check has something to read. Building the layout directly is
@@ -47,14 +49,40 @@ def entries_for(long_name, short, attr, cluster, size, deleted):
     return out
 
 
+def make_photos(size, count=16):
+    """count distinct JPEGs of size 'WxH': gradients of different hues."""
+    import io
+    from PIL import Image, ImageDraw
+    width, height = (int(v) for v in size.split('x'))
+    photos = []
+    for i in range(count):
+        picture = Image.new('RGB', (width, height))
+        draw = ImageDraw.Draw(picture)
+        for y in range(height):
+            shade = 255 * y // height
+            draw.line([(0, y), (width, y)], fill=((i * 47 + shade) % 256, (i * 91) % 256, 255 - shade))
+        draw.ellipse([width // 4, height // 4, width * 3 // 4, height * 3 // 4], fill=(250, 220, 40))
+        out = io.BytesIO()
+        picture.save(out, 'JPEG', quality=85)
+        photos.append(out.getvalue())
+    return photos
+
+
 def main():
-    path, files = sys.argv[1], int(sys.argv[2])
-    folders = int(sys.argv[3]) if len(sys.argv) > 3 else 100
+    args = sys.argv[1:]
+    photos = []
+    if '--photos' in args:
+        at = args.index('--photos')
+        photos = make_photos(args[at + 1])
+        del args[at:at + 2]
+    path, files = args[0], int(args[1])
+    folders = int(args[2]) if len(args) > 2 else 100
+    photo_clusters = max((len(p) + CLUSTER - 1) // CLUSTER for p in photos) if photos else 1
     per_folder = (files + folders - 1) // folders
     dir_bytes = (per_folder * 3 + 2) * 32  # "." and "..", two LFN parts and a short entry per file
     dir_clusters = (dir_bytes + CLUSTER - 1) // CLUSTER
     root_clusters = (folders * 3 * 32 + CLUSTER - 1) // CLUSTER  # two LFN parts and a short entry each
-    clusters = max(70000, root_clusters + folders * dir_clusters + files + 1000)
+    clusters = max(70000, root_clusters + folders * dir_clusters + files * photo_clusters + 1000)
     fat_sectors = ((clusters + 2) * 4 + BPS - 1) // BPS
     first_data = RESERVED + FATS * fat_sectors
     total = first_data + clusters * SPC
@@ -87,8 +115,19 @@ def main():
             if file_index >= files:
                 break
             c = next_cluster
+            deleted = file_index % 3 == 0 or bool(photos)
+            if photos:
+                photo = photos[file_index % len(photos)]
+                used = (len(photo) + CLUSTER - 1) // CLUSTER
+                next_cluster += used
+                short = b'P%07dJPG' % file_index
+                body += entries_for(f'Photo {file_index:06d}.jpg', short, 0x20, c, len(photo), deleted)
+                if not deleted:
+                    chain(c, used)
+                data_writes.append((cluster_offset(c), photo))
+                file_index += 1
+                continue
             next_cluster += 1
-            deleted = file_index % 3 == 0
             ext = ('jpg', 'mp3', 'txt', 'png')[file_index % 4]
             short = b'F%07d' % file_index + ext.upper().encode()
             body += entries_for(f'File {file_index:06d}.{ext}', short, 0x20, c, 1000 + file_index % 3000, deleted)
@@ -129,7 +168,8 @@ def main():
         for offset, data in data_writes:
             out.seek(offset)
             out.write(data)
-    print(f'{path}: {files} files ({(files + 2) // 3} deleted) in {folders} folders, '
+    deleted_files = files if photos else (files + 2) // 3
+    print(f'{path}: {files} files ({deleted_files} deleted) in {folders} folders, '
           f'{clusters} clusters of {CLUSTER} bytes, {total * BPS // 2**20} MiB')
 
 
