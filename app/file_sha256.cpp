@@ -13,6 +13,27 @@
 
 namespace kestrel {
 
+namespace {
+
+std::string Hex(const unsigned char* sum, unsigned int length) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string digest;
+  for (unsigned int i = 0; i < length; ++i) {
+    digest += kHex[sum[i] >> 4];
+    digest += kHex[sum[i] & 15];
+  }
+  return digest;
+}
+
+}  // namespace
+
+std::string Sha256OfBytes(const void* data, size_t size) {
+  unsigned char sum[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(data, size, sum, &length, EVP_sha256(), nullptr) != 1) return {};
+  return Hex(sum, length);
+}
+
 int Sha256OfFile(const std::filesystem::path& path, std::string& digest) {
   digest.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -36,11 +57,7 @@ int Sha256OfFile(const std::filesystem::path& path, std::string& digest) {
   unsigned char sum[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_DigestFinal_ex(context.get(), sum, &length);
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < length; ++i) {
-    digest += kHex[sum[i] >> 4];
-    digest += kHex[sum[i] & 15];
-  }
+  digest = Hex(sum, length);
   return kSuccess;
 }
 

@@ -1,5 +1,7 @@
 #include "app/scan_session.h"
 
+#include "app/finished_scans.h"
+#include "engines/common/fast_engine_base.h"
 #include "engines/deep/deep_recovery.h"
 #include "engines/engine_factory.h"
 #include "platform/error_codes.h"
@@ -57,8 +59,20 @@ ScanOutcome RunScan(const ScanSource& source, const ScanOptions& options, const 
     }
     SettleResume(*deep, options.resume, hooks);
   }
+  auto* fast = dynamic_cast<CFastEngineBase*>(engine.get());
+  if (fast && options.reuseFinished) {
+    // A store that will not open is no reason to fail: the source is scanned.
+    if (auto store = FindFinishedScan(source); store && fast->ReopenFinishedScan(*store) == kSuccess) {
+      ScanOutcome outcome;
+      outcome.reused = true;
+      return outcome;
+    }
+  }
   int result = RunPass(*engine, hooks);
-  if (result == kSuccess) return {};
+  if (result == kSuccess) {
+    if (fast && fast->log()) RememberFinishedScan(source, fast->log()->recordsPath());
+    return {};
+  }
   // A stopped scan keeps its engine: what it found so far can still be
   // listed and recovered (a window shows it, as after a finished scan).
   if (result == kCancelled) return {ScanStatus::kStopped, kCancelled, deep && deep->lastScanSaved()};

@@ -18,6 +18,9 @@ enum class ResumeChoice { kAsk, kResume, kRestart };
 struct ScanOptions {
   bool deep = false;
   ResumeChoice resume = ResumeChoice::kAsk;  // deep scans only
+  // Fast scans: open the finished scan of an unchanged source
+  // (app/finished_scans.h) instead of scanning it again.
+  bool reuseFinished = false;
 };
 
 struct ScanProgress {
@@ -53,11 +56,13 @@ struct ScanOutcome {
   ScanStatus status = ScanStatus::kDone;
   int error = 0;            // Win32-numbered, for kUnreadable and kFailed
   bool stateSaved = false;  // kStopped deep scans: the pass saved where it stopped, so it can be resumed
+  bool reused = false;      // kDone: a finished scan's store was opened, nothing was scanned
 };
 
 // Creates the engine (the deep composite for deep scans) from the factory and
 // scans. engine is set for kDone and kStopped (holding what was found before
-// the stop) and null otherwise.
+// the stop) and null otherwise. Every finished fast scan is remembered for
+// reuse.
 ScanOutcome RunScan(const ScanSource& source, const ScanOptions& options, const ScanHooks& hooks,
                     std::unique_ptr<IFileRecoveryParse>& engine);
 

@@ -267,6 +267,7 @@ void AddMountCommand(CLI::App& app, int& exitCode) {
   };
   auto options = std::make_shared<Options>();
   AddScanArguments(*command, options->scan);
+  AddRescanFlag(*command, options->scan);
   command->add_option("MOUNTPOINT", options->mountPoint, "An empty folder to show the found files in")->required();
   AddSelectionArguments(*command, options->selection);
   command->add_flag("--check", options->check,
@@ -275,12 +276,8 @@ void AddMountCommand(CLI::App& app, int& exitCode) {
                     "is marked: partial files, and files its own check failed)");
   command->callback([options, &exitCode] {
     Selection selection;
-    if (!ResolveSelection(options->selection, selection)) {
-      exitCode = kExitUsage;
-      return;
-    }
     std::vector<ScanTarget> targets;
-    if (!ResolveScanTargets(options->scan, targets)) {
+    if (!ResolveSelectionAndTargets(options->selection, options->scan, selection, targets)) {
       exitCode = kExitUsage;
       return;
     }
@@ -293,7 +290,7 @@ void AddMountCommand(CLI::App& app, int& exitCode) {
       return;
     }
     std::unique_ptr<IFileRecoveryParse> engine;
-    if (int code = RunScan(targets.front().source, options->scan.options(), engine); code != kExitOk) {
+    if (int code = RunScan(targets.front().source, options->scan, engine); code != kExitOk) {
       exitCode = code;
       return;
     }

@@ -80,6 +80,7 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
   };
   auto options = std::make_shared<Options>();
   AddScanArguments(*command, options->scan);
+  AddReuseFlag(*command, options->scan);
   command->add_option("DEST", options->destination, "Folder that receives the recovered files")->required();
   auto* typesOption = command->add_option(
       "--types", options->types,
@@ -94,7 +95,8 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
   AddSelectionArguments(*command, options->selection);
   command->callback([options, typesOption, &exitCode] {
     Selection selection;
-    if (!ResolveSelection(options->selection, selection)) {
+    std::vector<ScanTarget> targets;
+    if (!ResolveSelectionAndTargets(options->selection, options->scan, selection, targets)) {
       exitCode = kExitUsage;
       return;
     }
@@ -109,11 +111,6 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
       std::string problem = unknown.empty() ? "no type given" : "unknown word \"" + unknown + "\"";
       std::fprintf(stderr, "kestrel-cli: --types: %s; known words: %s, or extensions such as jpg,pdf\n",
                    problem.c_str(), std::string(kTypeFilterWords).c_str());
-      exitCode = kExitUsage;
-      return;
-    }
-    std::vector<ScanTarget> targets;
-    if (!ResolveScanTargets(options->scan, targets)) {
       exitCode = kExitUsage;
       return;
     }
@@ -163,7 +160,7 @@ void AddRecoverCommand(CLI::App& app, int& exitCode) {
         }
       }
       std::unique_ptr<IFileRecoveryParse> engine;
-      int code = RunScan(target.source, options->scan.options(), engine);
+      int code = RunScan(target.source, options->scan, engine);
       if (code == kExitInterrupted) {
         exitCode = code;
         return;

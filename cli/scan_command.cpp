@@ -187,6 +187,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
   };
   auto options = std::make_shared<Options>();
   AddScanArguments(*command, options->scan);
+  AddReuseFlag(*command, options->scan);
   command->add_flag("--list", options->list,
                     "One found record per line: path, name, size, modified, deleted, contentValid, engineKind, "
                     "storage (encrypted/compressed/sparse or -), layout (how the data was placed: chain, contiguous, "
@@ -201,12 +202,8 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
     // With a selection only the files it takes are shown: exactly what
     // `recover` with the same selection writes.
     Selection selection;
-    if (!ResolveSelection(options->selection, selection)) {
-      exitCode = kExitUsage;
-      return;
-    }
     std::vector<ScanTarget> targets;
-    if (!ResolveScanTargets(options->scan, targets)) {
+    if (!ResolveSelectionAndTargets(options->selection, options->scan, selection, targets)) {
       exitCode = kExitUsage;
       return;
     }
@@ -219,7 +216,7 @@ void AddScanCommand(CLI::App& app, int& exitCode) {
       if (headings && !options->json) std::printf("# %s\n", target.heading.c_str());
       std::fflush(stdout);
       std::unique_ptr<IFileRecoveryParse> engine;
-      int code = RunScan(target.source, options->scan.options(), engine);
+      int code = RunScan(target.source, options->scan, engine);
       if (code == kExitInterrupted) {
         exitCode = code;
         return;

@@ -31,9 +31,27 @@ void WarnIfShort(const ScanSource& source) {
 }  // namespace
 
 ScanOptions ScanArguments::options() const {
-  return ScanOptions{deep, restart  ? ResumeChoice::kRestart
-                           : resume ? ResumeChoice::kResume
-                                    : ResumeChoice::kAsk};
+  return ScanOptions{deep,
+                     restart  ? ResumeChoice::kRestart
+                     : resume ? ResumeChoice::kResume
+                              : ResumeChoice::kAsk,
+                     reuse && !deep};
+}
+
+void AddReuseFlag(CLI::App& command, ScanArguments& arguments) {
+  arguments.reuse = false;
+  arguments.rescanHint = "leave out --reuse-scan to scan it again";
+  command.add_flag("--reuse-scan", arguments.reuse,
+                   "Fast scan: when SOURCE was scanned before and has not changed since (an image's size and "
+                   "modification time, a device's size and first sectors), use that scan instead of scanning again");
+}
+
+void AddRescanFlag(CLI::App& command, ScanArguments& arguments) {
+  arguments.reuse = true;
+  arguments.rescanHint = "give --rescan to scan it again";
+  command.add_flag_callback(
+      "--rescan", [&arguments] { arguments.reuse = false; },
+      "Scan SOURCE again even when it has not changed since its last fast scan (which is otherwise reused)");
 }
 
 void AddScanArguments(CLI::App& command, ScanArguments& arguments) {
@@ -100,7 +118,8 @@ std::string PartitionHeading(const PartitionDescriptor& volume) {
   return text;
 }
 
-int RunScan(const ScanSource& source, const ScanOptions& options, std::unique_ptr<IFileRecoveryParse>& engine) {
+int RunScan(const ScanSource& source, const ScanArguments& arguments, std::unique_ptr<IFileRecoveryParse>& engine) {
+  const ScanOptions options = arguments.options();
   if (source.boot.copy == BootCopy::kFatBackup || source.boot.copy == BootCopy::kNtfsBackup) {
     std::fprintf(stderr, "kestrel-cli: %s: the boot sector is damaged; reading %s instead\n", source.path.c_str(),
                  DescribeBootCopy(source.boot, uint32_t(source.sectorBytes)).c_str());
@@ -125,7 +144,12 @@ int RunScan(const ScanSource& source, const ScanOptions& options, std::unique_pt
   engine = std::move(entry.engine);
   const ScanOutcome& outcome = entry.outcome;
   switch (outcome.status) {
-    case ScanStatus::kDone: return kExitOk;
+    case ScanStatus::kDone:
+      if (outcome.reused) {
+        std::fprintf(stderr, "kestrel-cli: %s has not changed since its last scan: reusing that scan (%s)\n",
+                     source.path.c_str(), arguments.rescanHint.c_str());
+      }
+      return kExitOk;
     case ScanStatus::kNoFileSystem:
       std::fprintf(stderr, "kestrel-cli: %s: no FAT or NTFS file system found to scan\n", source.path.c_str());
       if (!options.deep) PrintDeepScanHint();

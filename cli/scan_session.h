@@ -26,6 +26,10 @@ struct ScanArguments {
   bool resume = false;
   bool restart = false;
   int32_t partition = -1;   // --partition N; -1: every partition of a partitioned source
+  // Open the finished fast scan of an unchanged source instead of scanning;
+  // rescanHint says how to turn that off.
+  bool reuse = false;
+  std::string rescanHint;
   ScanOptions options() const;
 };
 
@@ -39,6 +43,11 @@ struct ScanTarget {
 // Adds SOURCE (required), --partition, --deep, --resume and --restart to command.
 void AddScanArguments(CLI::App& command, ScanArguments& arguments);
 
+// scan and recover: --reuse-scan turns reuse on.
+void AddReuseFlag(CLI::App& command, ScanArguments& arguments);
+// mount reuses by default: --rescan turns it off.
+void AddRescanFlag(CLI::App& command, ScanArguments& arguments);
+
 // Resolves arguments.source into the volumes to scan: the partition
 // --partition names, every partition of a partitioned disk or image in
 // order (fast scans; a deep scan takes the whole disk), or the source itself. Prints why and returns false when it cannot
@@ -48,8 +57,9 @@ std::string PartitionHeading(const PartitionDescriptor& volume);
 
 // Warns when the source is short of its volume, then creates the engine and
 // scans. Prints its own message on failure and returns the exit code
-// (kExitOk, kExitUsage or kExitInterrupted); engine is set on success.
-int RunScan(const ScanSource& source, const ScanOptions& options, std::unique_ptr<IFileRecoveryParse>& engine);
+// (kExitOk, kExitUsage or kExitInterrupted); engine is set on success. A
+// reused scan is said in one line, with arguments.rescanHint.
+int RunScan(const ScanSource& source, const ScanArguments& arguments, std::unique_ptr<IFileRecoveryParse>& engine);
 
 // After a fast scan that failed or found nothing: what a deep scan does and how to run it.
 void PrintDeepScanHint();

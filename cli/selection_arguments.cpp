@@ -73,4 +73,9 @@ bool ResolveSelection(const SelectionArguments& arguments, Selection& out) {
   return true;
 }
 
+bool ResolveSelectionAndTargets(const SelectionArguments& selectionArguments, const ScanArguments& scanArguments,
+                                Selection& selection, std::vector<ScanTarget>& targets) {
+  return ResolveSelection(selectionArguments, selection) && ResolveScanTargets(scanArguments, targets);
+}
+
 }  // namespace kestrel::cli

@@ -108,6 +108,16 @@ int CFastEngineBase::RecoverItem(const FoundFileRecord* record, const std::files
       [this](const FoundFileRecord& r) { return RefuseRecord(r); });
 }
 
+int CFastEngineBase::ReopenFinishedScan(const std::filesystem::path& store) {
+  // ScanLog::Open would create a missing store, empty.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(store, ec)) return kErrFileNotFound;
+  store_.ReopenIn(store.parent_path());
+  int result = Scan(store.filename().string());
+  store_.ReopenIn({});
+  return result;
+}
+
 int CFastEngineBase::StreamItem(const FoundFileRecord& record, DataSink& sink) {
   return StreamThroughReader(
       record, sink,

@@ -47,6 +47,11 @@ class CFastEngineBase : public IFileRecoveryParse, public IFoundItemStream, publ
                      uint32_t& bufferSize, PreviewProgressCallback callback, void* user) final;
   int StreamItem(const FoundFileRecord& record, DataSink& sink) final;
 
+  // Opens the store a finished scan of this source left at store instead of
+  // scanning (nothing is read from the source). 0, kErrFileNotFound when the
+  // store is gone, or the open error.
+  int ReopenFinishedScan(const std::filesystem::path& store);
+
   // The store of the last scan (null before one); for tests and the composite.
   ScanLog* log() { return store_.log(); }
 

@@ -19,7 +19,7 @@ int FastScanStore::Start(const std::optional<std::string>& storeName, uint64_t f
   log_->SetSearchCallback(searchCallback_, searchUser_);
   int error;
   if (storeName) {
-    error = log_->Open(*storeName);
+    error = reopenFolder_.empty() ? log_->Open(*storeName) : log_->Open(*storeName, reopenFolder_);
   } else {
     // Two sources starting at the same sector in the same minute must not share a store.
     std::filesystem::path folder = CurrentScanFolder();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ class FastScanStore {
   // read from the source) or, without one, a fresh store in the current scan
   // folder named after the source's first sector. On failure no store is kept.
   int Start(const std::optional<std::string>& storeName, uint64_t firstSector);
+  // While set (not empty), a saved store named to Start is opened in folder
+  // instead of the current scan folder: a finished scan kept elsewhere.
+  void ReopenIn(std::filesystem::path folder) { reopenFolder_ = std::move(folder); }
   // Closes and drops the store.
   void Drop();
 
@@ -40,6 +44,7 @@ class FastScanStore {
 
  private:
   std::unique_ptr<ScanLog> log_;
+  std::filesystem::path reopenFolder_;
   SearchProgressCallback searchCallback_ = nullptr;
   void* searchUser_ = nullptr;
 };

@@ -189,9 +189,12 @@ TEST_F(MountCommand, DamagedAndPartialFilesShowUnderTheNamesRecoverGivesThem) {
   ASSERT_EQ(written.count("!UNE.damaged.MID"), 1u) << recovered.err;
   ASSERT_EQ(written.count("!AST.partial.JPG"), 1u) << recovered.err;
   {
-    // With --check every file is read and judged first: the very names recover wrote.
+    // With --check every file is read and judged first: the very names recover
+    // wrote. The image is unchanged since recover scanned it: that scan serves.
     Mount checked({"mount", image, (work / "checked").string(), "--check"}, work / "checked");
     ASSERT_TRUE(checked.up()) << checked.err();
+    EXPECT_NE(checked.err().find("reusing that scan (give --rescan to scan it again)"), std::string::npos)
+        << checked.err();
     EXPECT_EQ(FileNamesBelow(work / "checked"), written);
     size_t damaged = 0;
     for (const std::string& name : written) damaged += name.find(".damaged.") != std::string::npos ? 1 : 0;
@@ -203,8 +206,9 @@ TEST_F(MountCommand, DamagedAndPartialFilesShowUnderTheNamesRecoverGivesThem) {
   }
   // Without it nothing is read up front: the file whose end cannot be read
   // and the one whose first block the scan found wrong are still marked.
-  Mount plain({"mount", image, (work / "plain").string()}, work / "plain");
+  Mount plain({"mount", image, (work / "plain").string(), "--rescan"}, work / "plain");
   ASSERT_TRUE(plain.up()) << plain.err();
+  EXPECT_EQ(plain.err().find("reusing"), std::string::npos) << plain.err();
   EXPECT_TRUE(fs::exists(work / "plain" / "DCIM" / "!AST.partial.JPG"));
   EXPECT_TRUE(fs::exists(work / "plain" / "MIDI" / "!UNE.damaged.MID"));
   EXPECT_TRUE(fs::exists(work / "plain" / "DCIM" / "!EW.JPG"));

@@ -1,0 +1,97 @@
+#include "app/finished_scans.h"
+
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/file_sha256.h"
+#include "catalogue/scan_log_paths.h"
+
+namespace kestrel {
+
+namespace {
+
+// Which source (and which volume on it) a note is about.
+std::string SourceIdentity(const ScanSource& source) {
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::weakly_canonical(source.path, ec);
+  if (ec) path = std::filesystem::absolute(source.path, ec);
+  std::ostringstream out;
+  out << "source " << path.string() << "\n"
+      << "volume " << (source.isImage ? "image" : "partition") << " " << source.partition.driveNumber << " "
+      << source.partition.firstSector << " " << source.partition.sectorCount << " " << source.sectorBytes << "\n";
+  return out.str();
+}
+
+// What the source looks like now; empty when that cannot be told cheaply
+// (then no scan of it is ever reused).
+std::string SourceState(const ScanSource& source) {
+  struct stat st{};
+  if (source.probeError != kSuccess || ::stat(source.path.c_str(), &st) != 0) return {};
+  std::ostringstream out;
+  out << "length " << source.length;
+  if (S_ISREG(st.st_mode)) {
+    out << " size " << st.st_size << " mtime " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec << " inode "
+        << st.st_dev << ":" << st.st_ino;
+  } else if (S_ISBLK(st.st_mode)) {
+    // A device has no trustworthy modification time: its first sectors
+    // (boot sector, the start of the tables) stand for it.
+    std::string probe = Sha256OfBytes(source.probe.data(), source.probe.size());
+    if (probe.empty()) return {};
+    out << " probe " << probe;
+  } else {
+    return {};
+  }
+  return out.str();
+}
+
+std::filesystem::path NotePath(const std::string& identity) {
+  return ScanLogRoot() / "finished" / Sha256OfBytes(identity.data(), identity.size());
+}
+
+}  // namespace
+
+void RememberFinishedScan(const ScanSource& source, const std::filesystem::path& store) {
+  std::string identity = SourceIdentity(source), state = SourceState(source);
+  if (state.empty() || store.empty()) return;
+  std::filesystem::path note = NotePath(identity);
+  std::error_code ec;
+  std::filesystem::create_directories(note.parent_path(), ec);
+  // Written aside and renamed, so a reader never sees half a note.
+  std::filesystem::path temporary = note;
+  temporary += ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    out << identity << "state " << state << "\n"
+        << "store " << std::filesystem::absolute(store, ec).string() << "\n";
+    if (!out.flush()) {
+      std::filesystem::remove(temporary, ec);
+      return;
+    }
+  }
+  std::filesystem::rename(temporary, note, ec);
+  if (ec) std::filesystem::remove(temporary, ec);
+}
+
+std::optional<std::filesystem::path> FindFinishedScan(const ScanSource& source) {
+  std::string identity = SourceIdentity(source);
+  std::filesystem::path note = NotePath(identity);
+  std::ifstream in(note);
+  if (!in) return std::nullopt;
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string saved = text.str();
+  std::string state = SourceState(source);
+  std::string expected = identity + "state " + state + "\n" + "store ";
+  std::error_code ec;
+  if (!state.empty() && saved.starts_with(expected) && saved.ends_with("\n")) {
+    std::filesystem::path store = saved.substr(expected.size(), saved.size() - expected.size() - 1);
+    if (std::filesystem::is_regular_file(store, ec)) return store;
+  }
+  // The source changed (or the store went): the note no longer holds.
+  std::filesystem::remove(note, ec);
+  return std::nullopt;
+}
+
+}  // namespace kestrel
