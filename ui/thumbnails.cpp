@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QAbstractItemView>
+#include <QHelpEvent>
 #include <QStyle>
+#include <QToolTip>
 #include <algorithm>
 
 #include "catalogue/categories.h"
@@ -93,6 +96,7 @@ std::shared_ptr<ThumbnailStore::Thumb> ThumbnailStore::Make(uint32_t record) {
     thumb->verdict = verdict == QLatin1String("intact")    ? IntegrityVerdict::kIntact
                      : verdict == QLatin1String("damaged") ? IntegrityVerdict::kDamaged
                                                            : IntegrityVerdict::kUnknown;
+    thumb->reason = thumb->image.text(QStringLiteral("reason"));
     return thumb;
   }
   IFileRecoveryParse* engine = results->engines[results->sourceOf[record]];
@@ -104,7 +108,9 @@ std::shared_ptr<ThumbnailStore::Thumb> ThumbnailStore::Make(uint32_t record) {
     uint32_t size = 0;
     if (engine->ExtractPreview(&found, temp, buffer, size, nullptr, nullptr) == 0 && !temp.empty()) {
       thumb->image = DecodePictureToFit(QString::fromStdString(temp.string()), QSize(kSide, kSide));
-      thumb->verdict = CheckFileIntegrity(temp, ExtensionOf(found.Name())).verdict;
+      const IntegrityResult check = CheckFileIntegrity(temp, ExtensionOf(found.Name()));
+      thumb->verdict = check.verdict;
+      thumb->reason = QString::fromStdString(check.reason);
       std::error_code ec;
       std::filesystem::remove(temp, ec);
     }
@@ -114,6 +120,7 @@ std::shared_ptr<ThumbnailStore::Thumb> ThumbnailStore::Make(uint32_t record) {
     if (onDisk_ < kDiskItems && folder == folder_) {
       QImage stored = thumb->image;
       stored.setText(QStringLiteral("verdict"), QString::fromLatin1(IntegrityVerdictWord(thumb->verdict).data()));
+      stored.setText(QStringLiteral("reason"), thumb->reason);
       if (stored.save(cached, "PNG")) ++onDisk_;
     }
   }
@@ -146,6 +153,21 @@ void ThumbnailStore::WorkerLoop() {
 
 ThumbnailDelegate::ThumbnailDelegate(ThumbnailStore* store, ResultsModel* model, QObject* parent)
     : QStyledItemDelegate(parent), store_(store), model_(model) {}
+
+bool ThumbnailDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                                  const QModelIndex& index) {
+  if (event->type() == QEvent::ToolTip && index.isValid()) {
+    const uint32_t record = model_->RecordAt(index.row());
+    std::shared_ptr<const ThumbnailStore::Thumb> thumb;
+    if (IsPhoto(model_->results()->records[record])) thumb = store_->Get(record, index.row());
+    if (thumb && !thumb->image.isNull()) {
+      const QString name = index.data(Qt::DisplayRole).toString();
+      QToolTip::showText(event->globalPos(), name + QStringLiteral("\n") + thumb->reason, view);
+      return true;
+    }
+  }
+  return QStyledItemDelegate::helpEvent(event, view, option, index);
+}
 
 QSize ThumbnailDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const {
   return QSize(kCellWidth, kCellHeight);

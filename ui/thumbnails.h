@@ -40,6 +40,7 @@ class ThumbnailStore : public QObject {
   struct Thumb {
     QImage image;  // null when the picture could not be decoded
     IntegrityVerdict verdict = IntegrityVerdict::kUnknown;
+    QString reason;  // the check's own words: what was verified, or where the damage starts
   };
   // The thumbnail of record (shown at row) when made; otherwise null and it
   // is asked for.
@@ -74,6 +75,9 @@ class ThumbnailDelegate : public QStyledItemDelegate {
  public:
   ThumbnailDelegate(ThumbnailStore* store, ResultsModel* model, QObject* parent);
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  // A cell's tooltip explains its mark with the check's reason.
+  bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) override;
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
  private:

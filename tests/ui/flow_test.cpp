@@ -14,6 +14,9 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
+#include <QHelpEvent>
+#include <QListView>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -383,6 +386,13 @@ class FlowTest : public QObject {
         const auto thumb = thumbOf(row);
         if (record.Name() == "Reused Photo.jpg") {
           QCOMPARE(thumb->verdict, IntegrityVerdict::kDamaged);  // partly overwritten
+          // Hovering the cell says what its red mark means, in the check's words.
+          auto* grid = window.findChild<QListView*>(QStringLiteral("ThumbnailGrid"));
+          const QPoint centre = grid->visualRect(model->index(row, kColName)).center();
+          QHelpEvent hover(QEvent::ToolTip, centre, grid->viewport()->mapToGlobal(centre));
+          QApplication::sendEvent(grid->viewport(), &hover);
+          QVERIFY2(QToolTip::text().contains(QStringLiteral("not a valid JPEG")), qPrintable(QToolTip::text()));
+          QVERIFY(QToolTip::text().startsWith(QStringLiteral("Reused Photo.jpg\n")));
           sawDamaged = true;
           continue;
         }
