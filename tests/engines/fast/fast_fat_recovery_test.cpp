@@ -6,7 +6,9 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
 
+#include "app/found_items.h"
 #include "platform/error_codes.h"
 #include "support/test_support.h"
 
@@ -225,6 +227,42 @@ TEST(FastFatRecovery, ClusterMapUsesSixteenBitSectorCount) {
   }
   EXPECT_GT(free, 2000u) << "most of the floppy is free";
   EXPECT_LT(free, 2880u - 33u);
+}
+
+// Files by name from a scan of image.
+std::map<std::string, FoundFileRecord> ScannedFiles(CFastFatRecovery& engine, const std::filesystem::path& image) {
+  std::map<std::string, FoundFileRecord> out;
+  std::vector<FoundItem> found;
+  EXPECT_EQ(engine.OpenImage(image, 0), kSuccess);
+  EXPECT_EQ(engine.Scan(std::nullopt), kSuccess);
+  EXPECT_EQ(CollectFound(engine, found), kSuccess);
+  for (const FoundItem& item : found) out[std::string(item.record.Name())] = item.record;
+  return out;
+}
+
+// Whether a file can be read to its end is told from its clusters alone, as
+// reading it would find: a placement that holds too few, or clusters past
+// the end of a cut copy, mean it cannot.
+TEST(FastFatReach, AShortPlacementOrACutSourceMeansTheEndCannotBeRead) {
+  CFastFatRecovery whole;
+  auto files = ScannedFiles(whole, test::TestImage("fat16-outcomes.img"));
+  ASSERT_EQ(files.count("!OLIDAY.JPG"), 1u);
+  EXPECT_EQ(whole.ReachOf(files["!OLIDAY.JPG"]), ItemReach::kWhole);
+  EXPECT_EQ(whole.ReachOf(files["!EW.JPG"]), ItemReach::kWhole);
+  EXPECT_EQ(whole.ReachOf(files["!AST.JPG"]), ItemReach::kCut);  // its run stops at a live file
+
+  // Cut inside HOLIDAY.JPG (from sector 202, 94,833 bytes around C.BIN):
+  // what lies wholly before the cut still reads to its end.
+  test::TempDir work;
+  std::filesystem::path cut = work / "cut.img";
+  std::filesystem::copy_file(test::TestImage("fat16-outcomes.img"), cut);
+  std::filesystem::resize_file(cut, 300 * 512);
+  CFastFatRecovery shortened;
+  auto cutFiles = ScannedFiles(shortened, cut);
+  ASSERT_EQ(cutFiles.count("!OLIDAY.JPG"), 1u);
+  EXPECT_EQ(shortened.ReachOf(cutFiles["!OLIDAY.JPG"]), ItemReach::kCut);
+  EXPECT_EQ(shortened.ReachOf(cutFiles["!EW.JPG"]), ItemReach::kWhole);
+  EXPECT_EQ(shortened.ReachOf(cutFiles["!.BIN"]), ItemReach::kWhole);
 }
 
 }  // namespace
