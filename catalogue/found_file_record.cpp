@@ -27,6 +27,15 @@ std::string_view WholeFileCheckWord(WholeFileCheck check) {
   return "-";
 }
 
+WholeFileCheck WholeFileCheckOf(IntegrityVerdict verdict) {
+  switch (verdict) {
+    case IntegrityVerdict::kIntact: return WholeFileCheck::kPassed;
+    case IntegrityVerdict::kDamaged: return WholeFileCheck::kFailed;
+    case IntegrityVerdict::kUnknown: break;
+  }
+  return WholeFileCheck::kNotRun;
+}
+
 std::string_view FoundFileRecord::Name() const {
   return std::string_view(name.data(), strnlen(name.data(), name.size()));
 }

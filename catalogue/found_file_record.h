@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "carve/integrity/integrity_check.h"
+
 namespace kestrel {
 
 enum class EngineKind : uint32_t {
@@ -34,6 +36,8 @@ enum class WholeFileCheck : uint8_t { kNotRun = 0, kPassed = 1, kFailed = 2 };
 // "chain", "contiguous", "around-live", "inferred" or "-"; "passed", "failed" or "-".
 std::string_view DataLayoutWord(DataLayout layout);
 std::string_view WholeFileCheckWord(WholeFileCheck check);
+// A whole-file check's verdict as a record keeps it (unknown: not run).
+WholeFileCheck WholeFileCheckOf(IntegrityVerdict verdict);
 
 inline constexpr size_t kFoundFileRecordBytes = 346;
 inline constexpr size_t kRecordNameBytes = 260;

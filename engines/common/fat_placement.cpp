@@ -222,12 +222,7 @@ WholeFileCheck FatPlacement::CheckChain(const FoundFileRecord& record) {
   }
   if (clusters.size() < needed) return WholeFileCheck::kFailed;
   ClusterListSource source(clusters, geometry_.ClusterBytes(), record.size, readCluster_);
-  switch (CheckIntegrity(source, ExtensionOf(record.Name())).verdict) {
-    case IntegrityVerdict::kIntact: return WholeFileCheck::kPassed;
-    case IntegrityVerdict::kDamaged: return WholeFileCheck::kFailed;
-    case IntegrityVerdict::kUnknown: break;
-  }
-  return WholeFileCheck::kNotRun;
+  return WholeFileCheckOf(CheckIntegrity(source, ExtensionOf(record.Name())).verdict);
 }
 
 bool FatPlacement::PlacedClusters(const FoundFileRecord& record, std::vector<uint32_t>& clusters, bool& whole) {

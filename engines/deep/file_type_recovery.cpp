@@ -154,20 +154,23 @@ int CFileTypeRecovery::CarveSector(int32_t sectorBytes, const uint8_t* data, uin
   if (answer != kSuccess) return answer;
   if (!log_) return kErrInvalidParameter;
   // A file whose structure broke with nothing to guess its end from is not
-  // carved. One sized by a guess is kept as sound only when the whole-file
-  // check finds it intact; otherwise it is listed as damaged (where the
-  // listing hides damaged photos, that drops it).
-  bool damaged = false;
+  // carved. One sized by a guess gets the whole-file check: the answer is
+  // kept in the record (listed as failed, recovered under a marked name).
+  // Its first sector did pass: the type was recognised there, so it is not
+  // one of the photos listings hide for a foreign first block, and a photo
+  // whose middle another file overwrote is still offered.
+  WholeFileCheck check = WholeFileCheck::kNotRun;
   if (result.damaged) {
     if (result.size == 0) return kErrInvalidParameter;
     CarvedBytes bytes(reader, hitSector, sectorBytes, result.size);
-    damaged = CheckIntegrity(bytes, result.extension).verdict != IntegrityVerdict::kIntact;
+    check = WholeFileCheckOf(CheckIntegrity(bytes, result.extension).verdict);
   }
 
   FoundFileRecord record;
   record.driveLetter = letter_;
   record.engineKind = static_cast<uint32_t>(EngineKind::kCarving);
-  record.contentValid = damaged ? 0 : 1;
+  record.contentValid = 1;
+  record.SetHowSure(DataLayout::kUnknown, check);
   record.clusterBytes = -1;
   record.size = result.size;
   record.entrySector = hitSector;

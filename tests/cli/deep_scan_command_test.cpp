@@ -127,6 +127,38 @@ TEST(DeepScanCommand, FormattedFat32GivesBackFoldersByEntriesAndRootFilesByCarvi
   EXPECT_EQ(doc["files"], findable);
 }
 
+// The card's photo is only carvable (quick-formatted) and another file's
+// bytes took over 2 KiB of its middle: it is found, written under a marked
+// name at its full length, and counted as failed with the check's reason,
+// never as recovered.
+TEST(DeepScanCommand, ACarvedPhotoWhoseMiddleWasOverwrittenIsWrittenMarkedAndCountedAsFailed) {
+  LeaveAFreshScanFolder fresh;
+  const std::string image = "deep-fat16-carved-damage.img";
+  TempDir out;
+  auto result = RecoverDeep(image, out.path());
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  EXPECT_NE(result.out.find("recovered 0, failed 1"), std::string::npos) << result.out;
+  auto recovered = Recovered(out.path());
+  ASSERT_EQ(recovered.size(), 1u);
+  const auto& [path, sha] = *recovered.begin();
+  EXPECT_TRUE(path.ends_with(".damaged.jpg")) << path;
+  EXPECT_NE(result.err.find(path + ": damaged: not a valid JPEG after "), std::string::npos) << result.err;
+  // The original photo's SHA-256 and length, as the image script wrote them.
+  std::ifstream list(fs::path(KESTREL_TEST_DATA_DIR) / (image + ".sha256"));
+  std::string original, name, sizeWord;
+  uint64_t size = 0;
+  list >> original >> name >> sizeWord >> size;
+  ASSERT_EQ(sizeWord, "size");
+  EXPECT_EQ(fs::file_size(out.path() / path), size);  // its end was found past the damage
+  EXPECT_NE(sha, original);
+
+  auto report = nlohmann::json::parse(std::ifstream(out.path() / "recovery-report.json"));
+  ASSERT_EQ(report["files"].size(), 1u);
+  EXPECT_EQ(report["files"][0]["outcome"], "damaged");
+  EXPECT_EQ(report["totals"]["recovered"], 0);
+  EXPECT_EQ(report["totals"]["damaged"], 1);
+}
+
 TEST(DeepScanCommand, FormattedNtfsGivesBackEveryFileWithItsPath) {
   LeaveAFreshScanFolder fresh;
   TempDir out;

@@ -150,8 +150,9 @@ TEST(FileTypeRecovery, PngSizedAt5000BytesContinuesTenSectorsOn) {
 }
 
 // A file whose own structure does not hold is sized by a guess; the whole-file
-// check then decides: a cut archive fails it and is listed as damaged (a whole one is sound),
-// and a cut 7z (no guess to size it by) is not carved at all.
+// check then decides: a cut archive fails it and is listed with that failure
+// (its first sector is still its type's, so it is offered, not hidden; a whole
+// one is sound), and a cut 7z (no guess to size it by) is not carved at all.
 TEST(FileTypeRecovery, BrokenStructureIsListedAsDamagedOrNotCarved) {
   std::vector<uint8_t> zip = SampleFile("streamed.zip");
   std::vector<uint8_t> sevenZip = SampleFile("packed.7z");
@@ -167,9 +168,11 @@ TEST(FileTypeRecovery, BrokenStructureIsListedAsDamagedOrNotCarved) {
   std::map<std::string, FoundFileRecord> records = ByName(engine);
   ASSERT_TRUE(records.count("2.zip"));
   EXPECT_EQ(records["2.zip"].size, zip.size());
-  EXPECT_EQ(records["2.zip"].contentValid, 1u);
+  EXPECT_TRUE(records["2.zip"].FirstBlockValid());
+  EXPECT_NE(records["2.zip"].wholeFileCheck(), WholeFileCheck::kFailed);
   ASSERT_TRUE(records.count("10.zip"));
-  EXPECT_EQ(records["10.zip"].contentValid, 0u);
+  EXPECT_TRUE(records["10.zip"].FirstBlockValid());
+  EXPECT_EQ(records["10.zip"].wholeFileCheck(), WholeFileCheck::kFailed);
   EXPECT_LE(records["10.zip"].size, 20u * 512);  // the walk stops at the next file
   EXPECT_FALSE(records.count("20.7z"));
   EXPECT_TRUE(records.count("30.jpg"));
