@@ -212,11 +212,18 @@ IntegrityResult CheckFoundContent(IFileRecoveryParse& engine, const FoundFileRec
   StreamedItemSource source(reader, record.size);
   IntegrityResult result = CheckIntegrity(source, extension);
   if (unread) *unread = source.failed();
-  if (source.failed() && !result.damaged()) {
-    result = IntegrityResult{IntegrityVerdict::kDamaged, source.failedAt(),
-                             "its bytes could not all be read from the source"};
+  if (!source.failed()) return result;
+  if (source.failedAt() > 0) {
+    // Recovery writes the bytes before the unreadable point and checks that
+    // file: the same bytes judged here give the same reason and offset (a
+    // check of the whole length would stop at its first failed read instead,
+    // perhaps before anything was looked at).
+    FoundItemReader prefixReader(*stream, gate, record);
+    StreamedItemSource prefix(prefixReader, source.failedAt());
+    result = CheckIntegrity(prefix, extension);
+    if (result.damaged()) return result;
   }
-  return result;
+  return IntegrityResult{IntegrityVerdict::kDamaged, source.failedAt(), "its bytes could not all be read from the source"};
 }
 
 bool ContentIntact(IFileRecoveryParse& engine, const FoundFileRecord& record) {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <nlohmann/json.hpp>
@@ -109,23 +110,28 @@ std::vector<std::string> WithoutLastColumn(const std::string& text) {
 }
 
 // scan --check reads each file through the engine that found it and judges it
-// as recover judges what it wrote: the same files come out damaged.
-TEST(RecoveryOutcome, ScanCheckFailsExactlyTheFilesRecoverFindsDamaged) {
+// as recover judges what it wrote: the same files come out damaged, each with
+// the same reason and offset (a partial file's too: judged by the bytes that
+// can be read, as recover judges the part it wrote).
+TEST(RecoveryOutcome, ScanCheckFailsExactlyTheFilesRecoverFindsDamagedForTheSameReason) {
   std::string card = test::TestImage("fat16-outcomes.img").string();
   test::TempDir dest;
   auto recovered = test::RunCli({"recover", card, dest.path().string(), "--types", "all"});
   ASSERT_EQ(recovered.exitCode, 1) << recovered.err;
-  std::set<std::string> damagedByRecover;
+  std::map<std::string, std::string> damagedByRecover;  // path -> offset and reason
   auto report = ReadJson(dest / "recovery-report.json");
   for (const auto& file : report["files"]) {
-    if (file["check"]["result"] == "damaged") damagedByRecover.insert(file["source"]["path"].get<std::string>());
+    if (file["check"]["result"] == "damaged") {
+      damagedByRecover[file["source"]["path"].get<std::string>()] =
+          file["check"]["offset"].dump() + " " + file["check"]["reason"].get<std::string>();
+    }
   }
   ASSERT_FALSE(damagedByRecover.empty());
 
   auto checked = test::RunCli({"scan", card, "--json", "--list", "--check"});
   ASSERT_EQ(checked.exitCode, 0) << checked.err;
   auto doc = nlohmann::json::parse(checked.out);
-  std::set<std::string> failedByScan;
+  std::map<std::string, std::string> failedByScan;
   for (const auto& record : doc["records"]) {
     SCOPED_TRACE(record.dump());
     if (record["folder"]) {
@@ -136,8 +142,8 @@ TEST(RecoveryOutcome, ScanCheckFailsExactlyTheFilesRecoverFindsDamaged) {
     ASSERT_TRUE(record["checkReason"].is_string());
     EXPECT_FALSE(record["checkReason"].get<std::string>().empty());
     if (record["check"] == "failed") {
-      failedByScan.insert(path);
       EXPECT_TRUE(record["checkOffset"].is_number());
+      failedByScan[path] = record["checkOffset"].dump() + " " + record["checkReason"].get<std::string>();
     } else {
       EXPECT_TRUE(record["checkOffset"].is_null());
     }
