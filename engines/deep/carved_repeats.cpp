@@ -13,20 +13,18 @@ bool CarvedCopyOf(std::string_view namedExtension, std::string_view carvedExtens
   return SameContentType(named, carvedExtension);
 }
 
-void CarvedRepeats::Build(std::vector<NamedStart> named, const std::vector<FoundFileRecord>& carved) {
+void CarvedRepeats::Build(std::vector<FileStart> named, const std::vector<FileStart>& carved) {
   sectors_.clear();
   repeated_ = 0;
   // Sorted once, each carved file looked up by binary search: a large disk
   // has millions of both.
-  std::sort(named.begin(), named.end(), [](const NamedStart& a, const NamedStart& b) { return a.sector < b.sector; });
-  for (const FoundFileRecord& c : carved) {
-    if (c.IsDirectory()) continue;
-    auto first = std::lower_bound(named.begin(), named.end(), c.entrySector,
-                                  [](const NamedStart& n, uint64_t sector) { return n.sector < sector; });
-    std::string extension = ExtensionOf(c.Name());
-    for (auto it = first; it != named.end() && it->sector == c.entrySector; ++it) {
-      if (CarvedCopyOf(it->extension, extension)) {
-        sectors_.push_back(c.entrySector);
+  std::sort(named.begin(), named.end(), [](const FileStart& a, const FileStart& b) { return a.sector < b.sector; });
+  for (const FileStart& c : carved) {
+    auto first = std::lower_bound(named.begin(), named.end(), c.sector,
+                                  [](const FileStart& n, uint64_t sector) { return n.sector < sector; });
+    for (auto it = first; it != named.end() && it->sector == c.sector; ++it) {
+      if (CarvedCopyOf(it->extension, c.extension)) {
+        sectors_.push_back(c.sector);
         ++repeated_;
         break;
       }
@@ -37,7 +35,11 @@ void CarvedRepeats::Build(std::vector<NamedStart> named, const std::vector<Found
 }
 
 bool CarvedRepeats::Repeats(const FoundFileRecord& carved) const {
-  return !carved.IsDirectory() && std::binary_search(sectors_.begin(), sectors_.end(), carved.entrySector);
+  return !carved.IsDirectory() && Repeats(carved.entrySector);
+}
+
+bool CarvedRepeats::Repeats(uint64_t carvedFirstSector) const {
+  return std::binary_search(sectors_.begin(), sectors_.end(), carvedFirstSector);
 }
 
 }  // namespace kestrel

@@ -13,9 +13,10 @@
 
 namespace kestrel {
 
-// Where a named file's data starts (absolute sector on the source) and the
-// extension of its name.
-struct NamedStart {
+// Where a found file's data starts (absolute sector on the source) and the
+// extension of its name: all the merge needs of a record, kept small, since
+// a large disk has millions of them.
+struct FileStart {
   uint64_t sector = 0;
   std::string extension;
 };
@@ -31,9 +32,10 @@ bool CarvedCopyOf(std::string_view namedExtension, std::string_view carvedExtens
 // extent may be a file embedded in it (a photo in a document) and is kept.
 class CarvedRepeats {
  public:
-  void Build(std::vector<NamedStart> named, const std::vector<FoundFileRecord>& carved);
+  void Build(std::vector<FileStart> named, const std::vector<FileStart>& carved);
   // carved: a record of the carving engine.
   bool Repeats(const FoundFileRecord& carved) const;
+  bool Repeats(uint64_t carvedFirstSector) const;
   // How many of the carved records given to Build repeat a named file.
   uint64_t count() const { return repeated_; }
 

@@ -41,13 +41,22 @@ int CProfessionalRecovery::UpdateRepeats() {
   if (repeatsBuilt_ && repeatsFoundCount_ == found) return kSuccess;
   repeatsBuilt_ = false;
   repeats_.Build({}, {});
-  std::vector<FoundFileRecord> carved;
-  if (int error = carver_.ListChildren(nullptr, 0, carved); error != kSuccess) return error;
+  // Only each record's start and extension are kept while the index is
+  // built: whole records of millions of files would cost hundreds of MB.
+  std::vector<FileStart> carved;
+  {
+    std::vector<FoundFileRecord> records;
+    if (int error = carver_.ListChildren(nullptr, 0, records); error != kSuccess) return error;
+    carved.reserve(records.size());
+    for (const FoundFileRecord& c : records) {
+      if (!c.IsDirectory()) carved.push_back({c.entrySector, ExtensionOf(c.Name())});
+    }
+  }
   // Only named files of a type something was carved as can be repeated;
   // searching for those alone spares reading the run list of every other
   // NTFS file.
   std::set<std::string> carvedTypes;
-  for (const FoundFileRecord& c : carved) carvedTypes.insert(ExtensionOf(c.Name()));
+  for (const FileStart& c : carved) carvedTypes.insert(c.extension);
   std::string wanted;
   for (const SignatureRow& row : SignatureTable()) {
     for (const std::string& type : carvedTypes) {
@@ -58,25 +67,26 @@ int CProfessionalRecovery::UpdateRepeats() {
     }
   }
   if (carvedTypes.contains("jpg")) wanted += "*.thm|";
-  std::vector<NamedStart> named;
+  std::vector<FileStart> named;
   if (!wanted.empty()) {
     SearchProgressCallback shownCallback = searchCallback_;
     void* shownUser = searchUser_;
-    std::vector<FoundFileRecord> records;
     // Part of listing, not a search the user started: its progress is not
     // shown, and a search the user stopped earlier does not stop it.
     SetSearchCallback(nullptr, nullptr);
     for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
                                        static_cast<IFileRecoveryParse*>(&ntfs_),
                                        static_cast<IFileRecoveryParse*>(&exfat_)}) {
+      if (!engine) continue;
       // A store that cannot be searched only leaves its carved copies listed.
-      if (engine) engine->SearchByExtension(wanted, records);
+      std::vector<FoundFileRecord> records;
+      engine->SearchByExtension(wanted, records);
+      for (const FoundFileRecord& r : records) {
+        uint64_t sector = 0;
+        if (NamedFirstSector(r, sector)) named.push_back({sector, ExtensionOf(r.Name())});
+      }
     }
     SetSearchCallback(shownCallback, shownUser);
-    for (const FoundFileRecord& r : records) {
-      uint64_t sector = 0;
-      if (NamedFirstSector(r, sector)) named.push_back({sector, ExtensionOf(r.Name())});
-    }
   }
   repeats_.Build(std::move(named), carved);
   repeatsBuilt_ = true;
