@@ -16,6 +16,16 @@
 namespace kestrel {
 namespace {
 
+// Paths go into the report whole, so that a rerun from another working folder
+// still finds the files an earlier run wrote.
+std::string AbsoluteText(const std::filesystem::path& path) {
+  if (path.empty()) return std::string();
+  std::error_code ec;
+  std::filesystem::path whole = std::filesystem::absolute(path, ec);
+  return ec ? path.string() : whole.lexically_normal().string();
+}
+
+
 using Json = nlohmann::ordered_json;
 
 Json TimeOrNull(uint64_t filetime) {
@@ -54,7 +64,7 @@ Json FileJson(const RecoveryReportFile& file) {
   out["id"] = FoundRecordId(r);
   out["name"] = name;
   out["source"] = source;
-  out["destination"] = TextOrNull(result.path.string());
+  out["destination"] = TextOrNull(AbsoluteText(result.path));
   out["expected_size"] = result.expectedSize;
   out["written_size"] = result.writtenSize;
   out["outcome"] = std::string(FileOutcomeWord(result.outcome));
@@ -75,8 +85,10 @@ Json SourceJson(const RecoveryReportSource& source) {
 
 bool SameSource(const Json& doc, const RecoveryReportSource& source) {
   const Json* s = doc.contains("source") ? &doc["source"] : nullptr;
-  return s && s->is_object() && s->value("path", std::string()) == source.path &&
-         s->value("size", uint64_t(0)) == source.size;
+  if (!s || !s->is_object() || s->value("size", uint64_t(0)) != source.size) return false;
+  // Reports of earlier versions hold the path as it was typed.
+  std::string path = s->value("path", std::string());
+  return path == source.path || AbsoluteText(path) == source.path;
 }
 
 FileOutcome OutcomeFromWord(const std::string& word) {

@@ -29,9 +29,13 @@ void PrintFailedRow(const std::string& row) {
 
 RecoveryReportSource ReportSource(const ScanArguments& arguments, const std::vector<ScanTarget>& targets) {
   RecoveryReportSource source;
-  source.path = arguments.source;
   for (const ScanTarget& target : targets) source.size += target.source.length;
-  source.kind = targets.empty() || targets.front().source.isImage ? "image" : "device";
+  bool image = targets.empty() || targets.front().source.isImage;
+  source.kind = image ? "image" : "device";
+  // An image file is named whole, so a rerun typed from another folder is the same source.
+  std::error_code ec;
+  std::filesystem::path whole = std::filesystem::absolute(arguments.source, ec);
+  source.path = image && !ec ? whole.lexically_normal().string() : arguments.source;
   source.scan = arguments.deep ? "deep" : "fast";
   return source;
 }

@@ -257,5 +257,30 @@ TEST(RecoveryOutcome, AJournalLeftByAKilledRunCountsLikeTheReport) {
   EXPECT_EQ(FilesBelow(dest.path()), written);
 }
 
+// Runs the CLI from another working folder, as a user retyping a command would.
+test::CliResult RunCliIn(const fs::path& folder, const std::vector<std::string>& args) {
+  fs::path before = fs::current_path();
+  fs::current_path(folder);
+  auto result = test::RunCli(args);
+  fs::current_path(before);
+  return result;
+}
+
+TEST(RecoveryOutcome, ARerunTypedFromAnotherFolderFindsWhatTheFirstRunWrote) {
+  test::TempDir top;
+  fs::create_directories(top / "cards");
+  fs::copy_file(test::TestImage("fat16-outcomes.img"), top / "cards/card.img");
+  auto first = RunCliIn(top / "cards", {"recover", "card.img", "out", "--types", "all"});
+  ASSERT_EQ(first.exitCode, 1) << first.err;
+  auto written = FilesBelow(top / "cards/out");
+
+  auto again = RunCliIn(top.path(), {"recover", "cards/card.img", "cards/out", "--types", "all"});
+  EXPECT_EQ(again.exitCode, 1) << again.err;
+  EXPECT_EQ(FilesBelow(top / "cards/out"), written) << "no second copies";
+  EXPECT_NE(again.out.find(std::to_string(written.size() - 1) + " file(s) written by an earlier run"),
+            std::string::npos)
+      << again.out;
+}
+
 }  // namespace
 }  // namespace kestrel
