@@ -34,13 +34,12 @@ std::string SourceState(const ScanSource& source) {
   if (S_ISREG(st.st_mode)) {
     out << " size " << st.st_size << " mtime " << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec << " inode "
         << st.st_dev << ":" << st.st_ino;
-  } else if (S_ISBLK(st.st_mode)) {
-    // A device has no trustworthy modification time: its first sectors
-    // (boot sector, the start of the tables) stand for it.
-    std::string probe = Sha256OfBytes(source.probe.data(), source.probe.size());
-    if (probe.empty()) return {};
-    out << " probe " << probe;
   } else {
+    // A device has no trustworthy modification time, and hashing its first
+    // sectors is not enough: the allocation table of a FAT32 volume starts
+    // 16 KiB in, so files can change while those sectors stay the same, and a
+    // reused scan would then read other files' bytes under old names. A device
+    // is always scanned again.
     return {};
   }
   return out.str();

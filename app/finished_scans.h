@@ -3,8 +3,8 @@
 // source again. One small note per source under <scan-log root>/finished/.
 // A source counts as unchanged only when nothing that is cheap to check
 // differs: an image file's size, modification time (to the nanosecond) and
-// inode; a device's length and the hash of the volume's first sectors. When
-// in doubt the source is scanned again.
+// inode. A device is always scanned again: nothing cheap tells that it has
+// not changed. When in doubt the source is scanned again.
 #pragma once
 
 #include <filesystem>

@@ -42,8 +42,8 @@ void AddReuseFlag(CLI::App& command, ScanArguments& arguments) {
   arguments.reuse = false;
   arguments.rescanHint = "leave out --reuse-scan to scan it again";
   command.add_flag("--reuse-scan", arguments.reuse,
-                   "Fast scan: when SOURCE was scanned before and has not changed since (an image's size and "
-                   "modification time, a device's size and first sectors), use that scan instead of scanning again");
+                   "Fast scan: when the image SOURCE was scanned before and has not changed since (its size, "
+                   "modification time and inode), use that scan instead of scanning again; a device is always scanned");
 }
 
 void AddRescanFlag(CLI::App& command, ScanArguments& arguments) {
