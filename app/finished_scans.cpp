@@ -12,13 +12,14 @@ namespace kestrel {
 
 namespace {
 
-// Which source (and which volume on it) a note is about.
-std::string SourceIdentity(const ScanSource& source) {
+// Which source (and which volume on it) and which kind of scan a note is about.
+std::string SourceIdentity(const ScanSource& source, FinishedScanKind kind) {
   std::error_code ec;
   std::filesystem::path path = std::filesystem::weakly_canonical(source.path, ec);
   if (ec) path = std::filesystem::absolute(source.path, ec);
   std::ostringstream out;
-  out << "source " << path.string() << "\n"
+  out << "kind " << (kind == FinishedScanKind::kDeep ? "deep" : "fast") << "\n"
+      << "source " << path.string() << "\n"
       << "volume " << (source.isImage ? "image" : "partition") << " " << source.partition.driveNumber << " "
       << source.partition.firstSector << " " << source.partition.sectorCount << " " << source.sectorBytes << "\n";
   return out.str();
@@ -51,9 +52,9 @@ std::filesystem::path NotePath(const std::string& identity) {
 
 }  // namespace
 
-void RememberFinishedScan(const ScanSource& source, const std::filesystem::path& store) {
-  std::string identity = SourceIdentity(source), state = SourceState(source);
-  if (state.empty() || store.empty()) return;
+void RememberFinishedScan(const ScanSource& source, FinishedScanKind kind, const std::filesystem::path& saved) {
+  std::string identity = SourceIdentity(source, kind), state = SourceState(source);
+  if (state.empty() || saved.empty()) return;
   std::filesystem::path note = NotePath(identity);
   std::error_code ec;
   std::filesystem::create_directories(note.parent_path(), ec);
@@ -63,7 +64,7 @@ void RememberFinishedScan(const ScanSource& source, const std::filesystem::path&
   {
     std::ofstream out(temporary, std::ios::trunc);
     out << identity << "state " << state << "\n"
-        << "store " << std::filesystem::absolute(store, ec).string() << "\n";
+        << "store " << std::filesystem::absolute(saved, ec).string() << "\n";
     if (!out.flush()) {
       std::filesystem::remove(temporary, ec);
       return;
@@ -73,8 +74,8 @@ void RememberFinishedScan(const ScanSource& source, const std::filesystem::path&
   if (ec) std::filesystem::remove(temporary, ec);
 }
 
-std::optional<std::filesystem::path> FindFinishedScan(const ScanSource& source) {
-  std::string identity = SourceIdentity(source);
+std::optional<std::filesystem::path> FindFinishedScan(const ScanSource& source, FinishedScanKind kind) {
+  std::string identity = SourceIdentity(source, kind);
   std::filesystem::path note = NotePath(identity);
   std::ifstream in(note);
   if (!in) return std::nullopt;
@@ -86,7 +87,9 @@ std::optional<std::filesystem::path> FindFinishedScan(const ScanSource& source) 
   std::error_code ec;
   if (!state.empty() && saved.starts_with(expected) && saved.ends_with("\n")) {
     std::filesystem::path store = saved.substr(expected.size(), saved.size() - expected.size() - 1);
-    if (std::filesystem::is_regular_file(store, ec)) return store;
+    bool there = kind == FinishedScanKind::kDeep ? std::filesystem::is_directory(store, ec)
+                                                 : std::filesystem::is_regular_file(store, ec);
+    if (there) return store;
   }
   // The source changed (or the store went): the note no longer holds.
   std::filesystem::remove(note, ec);

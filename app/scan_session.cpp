@@ -31,6 +31,12 @@ void SettleResume(CProfessionalRecovery& deep, ResumeChoice choice, const ScanHo
   if (!resume) deep.DiscardSavedScan();
 }
 
+ScanOutcome Reused() {
+  ScanOutcome outcome;
+  outcome.reused = true;
+  return outcome;
+}
+
 int RunPass(IFileRecoveryParse& engine, const ScanHooks& hooks) {
   if (hooks.passStarting) hooks.passStarting();
   // The callback only reads the hooks; the engine interface carries a plain void*.
@@ -58,19 +64,33 @@ ScanOutcome RunScan(const ScanSource& source, const ScanOptions& options, const 
       return {ScanStatus::kUnreadable, kErrReadFault};
     }
     SettleResume(*deep, options.resume, hooks);
+    if (options.reuseFinished && deep->HasFinishedScan()) {
+      if (auto folder = FindFinishedScan(source, FinishedScanKind::kDeep);
+          folder && deep->ReopenFinishedScan(*folder) == kSuccess) {
+        return Reused();
+      }
+      // Whatever the failed reopen opened goes with that engine: the scan
+      // starts from a fresh one, which replaces the finished scan.
+      engine = CreateEngineForSource(source, true);
+      deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+      if (!deep) {
+        engine.reset();
+        return {ScanStatus::kUnreadable, kErrReadFault};
+      }
+    }
   }
   auto* fast = dynamic_cast<CFastEngineBase*>(engine.get());
   if (fast && options.reuseFinished) {
     // A store that will not open is no reason to fail: the source is scanned.
-    if (auto store = FindFinishedScan(source); store && fast->ReopenFinishedScan(*store) == kSuccess) {
-      ScanOutcome outcome;
-      outcome.reused = true;
-      return outcome;
+    if (auto store = FindFinishedScan(source, FinishedScanKind::kFast);
+        store && fast->ReopenFinishedScan(*store) == kSuccess) {
+      return Reused();
     }
   }
   int result = RunPass(*engine, hooks);
   if (result == kSuccess) {
-    if (fast && fast->log()) RememberFinishedScan(source, fast->log()->recordsPath());
+    if (fast && fast->log()) RememberFinishedScan(source, FinishedScanKind::kFast, fast->log()->recordsPath());
+    if (deep) RememberFinishedScan(source, FinishedScanKind::kDeep, deep->scanFolder());
     return {};
   }
   // A stopped scan keeps its engine: what it found so far can still be

@@ -18,8 +18,8 @@ enum class ResumeChoice { kAsk, kResume, kRestart };
 struct ScanOptions {
   bool deep = false;
   ResumeChoice resume = ResumeChoice::kAsk;  // deep scans only
-  // Fast scans: open the finished scan of an unchanged source
-  // (app/finished_scans.h) instead of scanning it again.
+  // Open the finished scan (fast or deep, as deep says) of an unchanged
+  // source (app/finished_scans.h) instead of scanning it again.
   bool reuseFinished = false;
 };
 
@@ -61,8 +61,7 @@ struct ScanOutcome {
 
 // Creates the engine (the deep composite for deep scans) from the factory and
 // scans. engine is set for kDone and kStopped (holding what was found before
-// the stop) and null otherwise. Every finished fast scan is remembered for
-// reuse.
+// the stop) and null otherwise. Every finished scan is remembered for reuse.
 ScanOutcome RunScan(const ScanSource& source, const ScanOptions& options, const ScanHooks& hooks,
                     std::unique_ptr<IFileRecoveryParse>& engine);
 

@@ -35,15 +35,17 @@ ScanOptions ScanArguments::options() const {
                      restart  ? ResumeChoice::kRestart
                      : resume ? ResumeChoice::kResume
                               : ResumeChoice::kAsk,
-                     reuse && !deep};
+                     // --restart asks for a fresh deep scan, whatever was saved
+                     reuse && !(deep && restart)};
 }
 
 void AddReuseFlag(CLI::App& command, ScanArguments& arguments) {
   arguments.reuse = false;
   arguments.rescanHint = "leave out --reuse-scan to scan it again";
   command.add_flag("--reuse-scan", arguments.reuse,
-                   "Fast scan: when the image SOURCE was scanned before and has not changed since (its size, "
-                   "modification time and inode), use that scan instead of scanning again; a device is always scanned");
+                   "When the image SOURCE was scanned (fast, or deep with --deep) before and has not changed since "
+                   "(its size, modification time and inode), use that scan instead of scanning again; a device is "
+                   "always scanned");
 }
 
 void AddRescanFlag(CLI::App& command, ScanArguments& arguments) {
@@ -51,7 +53,8 @@ void AddRescanFlag(CLI::App& command, ScanArguments& arguments) {
   arguments.rescanHint = "give --rescan to scan it again";
   command.add_flag_callback(
       "--rescan", [&arguments] { arguments.reuse = false; },
-      "Scan SOURCE again even when it has not changed since its last fast scan (which is otherwise reused)");
+      "Scan SOURCE again even when it has not changed since its last finished scan (which is otherwise reused; "
+      "with --deep, its last deep scan)");
 }
 
 void AddScanArguments(CLI::App& command, ScanArguments& arguments) {

@@ -26,7 +26,7 @@ struct ScanArguments {
   bool resume = false;
   bool restart = false;
   int32_t partition = -1;   // --partition N; -1: every partition of a partitioned source
-  // Open the finished fast scan of an unchanged source instead of scanning;
+  // Open the finished scan of an unchanged source instead of scanning;
   // rescanHint says how to turn that off.
   bool reuse = false;
   std::string rescanHint;

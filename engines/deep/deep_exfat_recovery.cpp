@@ -48,6 +48,14 @@ int CProfessionalExfatRecovery::BeginScan() {
   return kSuccess;
 }
 
+int CProfessionalExfatRecovery::ReopenEmptyStore(const std::string& storeName) {
+  sets_.clear();
+  active_ = false;
+  int error = OpenScanStore(deep::MemberResume{storeName, std::nullopt, nullptr}, storeName);
+  if (error != kSuccess) return error;
+  return log_->TotalRecords() == 0 ? kSuccess : kErrInvalidParameter;
+}
+
 bool CProfessionalExfatRecovery::OnSector(const uint8_t* data, size_t available, uint64_t absoluteSector) {
   if (!active_ || absoluteSector < firstSector_ || sets_.size() >= kMaxSets) return false;
   const ExfatGeometry& g = volume_.geometry();

@@ -25,6 +25,10 @@ class CProfessionalExfatRecovery final : public CProfessionalMember {
   // exFAT boot region the member stays idle for this scan.
   int BeginScan();
   bool active() const { return active_; }
+  // The store a finished scan left, for listing. Its files are read with the
+  // live clusters the pass saw, which are kept in memory only, so a store
+  // that holds any record cannot be reopened (kErrInvalidParameter).
+  int ReopenEmptyStore(const std::string& storeName);
   // Offers one sector (the bytes from it to the end of the block follow in
   // data). True when it held the start of a valid set: the sector is taken.
   bool OnSector(const uint8_t* data, size_t available, uint64_t absoluteSector);

@@ -10,11 +10,15 @@ namespace kestrel {
 
 void CProfessionalFatRecovery::PlaceOnVolume(const FatPlacement& volume) { placement_ = volume; }
 
+void CProfessionalFatRecovery::ClaimStoredFinds() {
+  if (placement_.attached() && log_) placement_.ClaimStore(*log_);
+}
+
 void CProfessionalFatRecovery::PlaceFoundFiles() {
   if (!placement_.attached() || !log_) return;
   // The claims of this scan's own finds join the fast pass's before any
   // file is placed, so that the choice does not depend on the order of finds.
-  placement_.ClaimStore(*log_);
+  ClaimStoredFinds();
   std::unordered_set<uint32_t> placed;
   std::vector<FoundFileRecord> records;
   for (const auto& [key, numbers] : log_->relations()) {

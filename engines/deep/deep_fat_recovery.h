@@ -64,6 +64,9 @@ class CProfessionalFatRecovery final : public CProfessionalMember {
   // it knows: the files this scan finds on that volume are placed the way
   // the fast engine places its own, and read from those clusters.
   void PlaceOnVolume(const FatPlacement& volume);
+  // The claims of the finds in the store join the volume's, as at the finish:
+  // a finished scan opened again reads its placed files from the same clusters.
+  void ClaimStoredFinds();
   // A FAT boot sector met in the pass: the geometry of a volume that begins there.
   void OnBootSector(const uint8_t* sector, uint64_t sectorNumber);
   void OnDirectoryStart(const uint8_t* sector, uint64_t sectorNumber);

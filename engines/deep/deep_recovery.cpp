@@ -177,41 +177,14 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   }
 
   // 2. The members' stores: the saved ones when resuming, else new ones.
-  std::string fatStore, ntfsStore, carveStore;
-  bool haveFat = resuming && FindStoreByPrefix(kProFatStorePrefix, fatStore, folder);
-  bool haveNtfs = resuming && FindStoreByPrefix(kProNtfsStorePrefix, ntfsStore, folder);
-  bool haveCarve = resuming && FindStoreByPrefix(kFileTypeStorePrefix, carveStore, folder);
   // The saved point the history names: the stores go back to their size at
   // it and the members get back their state.
   SavedPoint point;
   bool atPoint = resuming && LoadCheckpoint(folder, saved_.resume, point);
-  std::optional<deep::MemberResume> fatResume, ntfsResume;
-  if (haveFat) fatResume = deep::MemberResume{fatStore, std::nullopt, nullptr};
-  if (haveNtfs) ntfsResume = deep::MemberResume{ntfsStore, std::nullopt, nullptr};
-  if (atPoint) {
-    if (fatResume) *fatResume = {fatStore, point.fatRecords, &point.fat};
-    if (ntfsResume) *ntfsResume = {ntfsStore, point.ntfsRecords, &point.ntfs};
-  }
-  int error = fat_.BeginScan(fatResume);
-  // Where the fast pass read a FAT, the deep finds on that volume are placed
-  // as its own deleted files are.
-  auto* fastFat = dynamic_cast<CFastFatRecovery*>(fast_.get());
-  if (error == kSuccess && fastFat && fastFat->HasGeometry()) {
-    fat_.PlaceOnVolume(fastFat->placement());
-  }
-  if (error == kSuccess) error = ntfs_.BeginScan(ntfsResume);
+  int error = OpenMemberStores(folder, resuming ? StoreChoice::kSavedIfThere : StoreChoice::kNew,
+                               atPoint ? &point : nullptr);
   // Its sets are kept in memory until the finish: a resumed scan starts it afresh.
   if (error == kSuccess) error = exfat_.BeginScan();
-  if (error == kSuccess) {
-    if (imagePath_.empty()) {
-      error = haveCarve ? carver_.OpenPartitionWithStore(driveNumber_, firstSector_, sectorCount_, letter_, carveStore)
-                        : carver_.OpenPartition(driveNumber_, firstSector_, sectorCount_, letter_);
-    } else {
-      error = haveCarve ? carver_.OpenImageWithStore(imagePath_, letter_, carveStore)
-                        : carver_.OpenImage(imagePath_, letter_);
-    }
-    if (error == kSuccess && haveCarve && atPoint) error = carver_.log()->DiscardRecordsAfter(point.carvedRecords);
-  }
   if (error != kSuccess) return error;
   carver_.SetCallbacks(progress_ ? CarverProgressRelay : nullptr, item_, this, 90);
   // An unreadable or foreign boot sector only means no geometry to start
@@ -293,6 +266,40 @@ int CProfessionalRecovery::Scan(const std::optional<std::string>&) {
   }
   lastScanSaved_ = answer != kSuccess;
   return answer;
+}
+
+int CProfessionalRecovery::OpenMemberStores(const std::filesystem::path& folder, StoreChoice choice,
+                                             SavedPoint* point) {
+  std::string fatStore, ntfsStore, carveStore;
+  bool saved = choice != StoreChoice::kNew;
+  bool haveFat = saved && FindStoreByPrefix(kProFatStorePrefix, fatStore, folder);
+  bool haveNtfs = saved && FindStoreByPrefix(kProNtfsStorePrefix, ntfsStore, folder);
+  bool haveCarve = saved && FindStoreByPrefix(kFileTypeStorePrefix, carveStore, folder);
+  if (choice == StoreChoice::kSavedOnly && !(haveFat && haveNtfs && haveCarve)) return kErrFileNotFound;
+  std::optional<deep::MemberResume> fatResume, ntfsResume;
+  if (haveFat) fatResume = deep::MemberResume{fatStore, std::nullopt, nullptr};
+  if (haveNtfs) ntfsResume = deep::MemberResume{ntfsStore, std::nullopt, nullptr};
+  if (point) {
+    if (fatResume) *fatResume = {fatStore, point->fatRecords, &point->fat};
+    if (ntfsResume) *ntfsResume = {ntfsStore, point->ntfsRecords, &point->ntfs};
+  }
+  int error = fat_.BeginScan(fatResume);
+  // Where the fast pass read a FAT, the deep finds on that volume are placed
+  // as its own deleted files are.
+  auto* fastFat = dynamic_cast<CFastFatRecovery*>(fast_.get());
+  if (error == kSuccess && fastFat && fastFat->HasGeometry()) {
+    fat_.PlaceOnVolume(fastFat->placement());
+  }
+  if (error == kSuccess) error = ntfs_.BeginScan(ntfsResume);
+  if (error != kSuccess) return error;
+  if (imagePath_.empty()) {
+    error = haveCarve ? carver_.OpenPartitionWithStore(driveNumber_, firstSector_, sectorCount_, letter_, carveStore)
+                      : carver_.OpenPartition(driveNumber_, firstSector_, sectorCount_, letter_);
+  } else {
+    error = haveCarve ? carver_.OpenImageWithStore(imagePath_, letter_, carveStore) : carver_.OpenImage(imagePath_, letter_);
+  }
+  if (error == kSuccess && haveCarve && point) error = carver_.log()->DiscardRecordsAfter(point->carvedRecords);
+  return error;
 }
 
 ScanDamage CProfessionalRecovery::Damage() const {

@@ -63,6 +63,16 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
   bool HasResumableScan() const { return resume_; }
   const ScanHistoryEntry& savedScan() const { return saved_; }
   void DiscardSavedScan();
+  // A finished deep scan of this source was found at open (its folder is
+  // savedScan().scanFolder).
+  bool HasFinishedScan() const { return savedFound_ && saved_.resume.rangeLength == 0; }
+  // Opens the stores the finished scan left in folder instead of scanning:
+  // nothing is read from the source but what listing and reading files need.
+  // An error (the history names another folder, a store is missing, exFAT
+  // finds that were kept in memory only) means the source must be scanned.
+  int ReopenFinishedScan(const std::filesystem::path& folder);
+  // The folder of the last finished or stopped Scan's stores.
+  const std::filesystem::path& scanFolder() const { return scanFolder_; }
   // The last Scan stopped during its sector pass and recorded where.
   bool lastScanSaved() const { return lastScanSaved_; }
 
@@ -113,6 +123,11 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
   // The newest saved point in folder taken at exactly wanted; false when none is.
   bool LoadCheckpoint(const std::filesystem::path& folder, const ScanResumeState& wanted, SavedPoint& out);
   int RecordState(const ScanResumeState& state, const std::filesystem::path& folder);
+  // The FAT, NTFS and carving members' stores in folder: new ones, the saved
+  // ones where they are there, or the saved ones only (a missing one is
+  // kErrFileNotFound). With point, each goes back to its size and state at it.
+  enum class StoreChoice { kNew, kSavedIfThere, kSavedOnly };
+  int OpenMemberStores(const std::filesystem::path& folder, StoreChoice choice, SavedPoint* point);
   ScanSourceIdentity Identity() const;
   // The carver's size rules report while they walk a long file; their
   // positions run ahead of the pass, so the relay shows the pass's own
