@@ -42,4 +42,32 @@ bool CarvedRepeats::Repeats(uint64_t carvedFirstSector) const {
   return std::binary_search(sectors_.begin(), sectors_.end(), carvedFirstSector);
 }
 
+void MemberRepeats::Build(const std::vector<MemberNode>& nodes, std::vector<FileSpan> fastDeleted) {
+  records_.clear();
+  files_ = 0;
+  std::sort(fastDeleted.begin(), fastDeleted.end());
+  std::vector<uint32_t> entries(nodes.size(), 0), entriesOut(nodes.size(), 0);
+  // Entries come after their folder: walked backwards, a folder's entries are
+  // all judged before the folder is.
+  for (size_t i = nodes.size(); i-- > 0;) {
+    const MemberNode& n = nodes[i];
+    bool out = n.folder ? entries[i] > 0 && entries[i] == entriesOut[i]
+                        : n.size > 0 && std::binary_search(fastDeleted.begin(), fastDeleted.end(),
+                                                           FileSpan{n.sector, n.size});
+    if (out) {
+      records_.push_back(n.recordIndex);
+      if (!n.folder) ++files_;
+    }
+    if (n.parent < nodes.size()) {
+      ++entries[n.parent];
+      entriesOut[n.parent] += out ? 1 : 0;
+    }
+  }
+  std::sort(records_.begin(), records_.end());
+}
+
+bool MemberRepeats::Repeats(uint32_t recordIndex) const {
+  return std::binary_search(records_.begin(), records_.end(), recordIndex);
+}
+
 }  // namespace kestrel

@@ -328,6 +328,10 @@ int CProfessionalRecovery::ListChildren(const FoundFileRecord* dir, int32_t leve
     if (dir->engineKind == uint32_t(EngineKind::kCarving)) return kSuccess;
     IFileRecoveryParse* engine = EngineFor(dir->engineKind);
     int error = engine ? engine->ListChildren(dir, level, out) : kSuccess;
+    if (dir->engineKind == uint32_t(EngineKind::kDeepFat) || dir->engineKind == uint32_t(EngineKind::kDeepExfat)) {
+      UpdateRepeats();  // when it fails, nothing is left out
+      std::erase_if(out, [&](const FoundFileRecord& r) { return Repeated(r); });
+    }
     SortFoundRecords(out);
     return error;
   }
@@ -343,9 +347,7 @@ int CProfessionalRecovery::ListChildren(const FoundFileRecord* dir, int32_t leve
     out.insert(out.end(), part.begin(), part.end());
   }
   if (int e = UpdateRepeats(); e != kSuccess && error == kSuccess) error = e;
-  std::erase_if(out, [&](const FoundFileRecord& r) {
-    return r.engineKind == uint32_t(EngineKind::kCarving) && repeats_.Repeats(r);
-  });
+  std::erase_if(out, [&](const FoundFileRecord& r) { return Repeated(r); });
   SortFoundRecords(out);
   return error;
 }
@@ -367,7 +369,7 @@ int CProfessionalRecovery::CountFiles(const FoundFileRecord* dir, int32_t level,
     count += part;
   }
   int error = UpdateRepeats();
-  count -= int64_t(repeats_.count());
+  count -= int64_t(repeats_.count() + fatRepeats_.fileCount() + exfatRepeats_.fileCount());
   return error;
 }
 
@@ -428,8 +430,8 @@ int CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, vo
   return kSuccess;
 }
 
-// A carved copy of a file found through the file system is left out (see
-// CarvedRepeats): the named copy is the one listed.
+// A carved or deep member's copy of a file found otherwise is left out (see
+// CarvedRepeats, MemberRepeats): the named fast-pass copy is the one listed.
 int CProfessionalRecovery::SearchByExtension(std::string_view extensions, std::vector<FoundFileRecord>& out) {
   int done = 0;
   for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
@@ -439,15 +441,12 @@ int CProfessionalRecovery::SearchByExtension(std::string_view extensions, std::v
     if (r == kCancelled) return r;
     if (r == 1) done = 1;
   }
-  std::vector<FoundFileRecord> carved;
-  int r = carver_.SearchByExtension(extensions, carved);
+  int r = carver_.SearchByExtension(extensions, out);
   if (r == kCancelled) return r;
   if (r == 1) done = 1;
-  if (!carved.empty()) {
+  if (!out.empty()) {
     UpdateRepeats();  // when it fails, nothing is left out
-    for (const FoundFileRecord& c : carved) {
-      if (!repeats_.Repeats(c)) out.push_back(c);
-    }
+    std::erase_if(out, [&](const FoundFileRecord& c) { return Repeated(c); });
   }
   SortFoundRecords(out);
   return done;

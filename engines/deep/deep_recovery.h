@@ -108,6 +108,11 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
   // grown or a new scan began). 0 or the carved store's listing error;
   // repeats_ is then empty, so nothing is left out.
   int UpdateRepeats();
+  // The deep FAT and exFAT members' records that repeat deleted files of the
+  // fast pass (see MemberRepeats), from the stores as they are now.
+  void UpdateMemberRepeats();
+  // A carved or member record left out of listings, counts and searches.
+  bool Repeated(const FoundFileRecord& record) const;
   // A saved point read back: the members' store sizes and states at it.
   struct SavedPoint {
     uint64_t generation = 0;
@@ -175,6 +180,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
 
   // Carved copies of named files, left out of every listing and count.
   CarvedRepeats repeats_;
+  MemberRepeats fatRepeats_;
+  MemberRepeats exfatRepeats_;
   bool repeatsBuilt_ = false;
   uint64_t repeatsFoundCount_ = 0;
 

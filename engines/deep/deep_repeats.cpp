@@ -1,7 +1,9 @@
-// Which carved records of a deep scan repeat a file a named member (or the
-// fast pass) found: each named file's first data sector, told the way its
-// engine places data, against the carved records' first sectors.
+// Which records of a deep scan repeat a file found otherwise: carved records
+// against each named file's first data sector, told the way its engine places
+// data; deep FAT and exFAT records against the fast pass's deleted files.
+#include <deque>
 #include <set>
+#include <utility>
 
 #include "carve/signatures.h"
 #include "catalogue/categories.h"
@@ -41,6 +43,8 @@ int CProfessionalRecovery::UpdateRepeats() {
   if (repeatsBuilt_ && repeatsFoundCount_ == found) return kSuccess;
   repeatsBuilt_ = false;
   repeats_.Build({}, {});
+  fatRepeats_.Build({}, {});
+  exfatRepeats_.Build({}, {});
   // Only each record's start and extension are kept while the index is
   // built: whole records of millions of files would cost hundreds of MB.
   std::vector<FileStart> carved;
@@ -89,9 +93,75 @@ int CProfessionalRecovery::UpdateRepeats() {
     SetSearchCallback(shownCallback, shownUser);
   }
   repeats_.Build(std::move(named), carved);
+  UpdateMemberRepeats();
   repeatsBuilt_ = true;
   repeatsFoundCount_ = found;
   return kSuccess;
+}
+
+void CProfessionalRecovery::UpdateMemberRepeats() {
+  if (!fast_) return;
+  // A folder tree deeper than this is not walked further; what lies below
+  // is kept.
+  constexpr int32_t kDeepestLevel = 64;
+  for (auto [member, repeats] : {std::pair{static_cast<IFileRecoveryParse*>(&fat_), &fatRepeats_},
+                                 std::pair{static_cast<IFileRecoveryParse*>(&exfat_), &exfatRepeats_}}) {
+    std::vector<MemberNode> nodes;
+    std::set<std::string> types;
+    struct Folder {
+      FoundFileRecord record;
+      size_t node;
+      int32_t level;
+    };
+    std::deque<Folder> queue{{FoundFileRecord{}, SIZE_MAX, 0}};
+    while (!queue.empty()) {
+      Folder folder = std::move(queue.front());
+      queue.pop_front();
+      std::vector<FoundFileRecord> entries;
+      member->ListChildren(folder.node == SIZE_MAX ? nullptr : &folder.record, folder.level, entries);
+      for (const FoundFileRecord& r : entries) {
+        MemberNode node{r.recordIndex, r.IsDirectory(), folder.node, 0, 0};
+        if (r.IsDirectory()) {
+          if (folder.level + 1 < kDeepestLevel) queue.push_back({r, nodes.size(), folder.level + 1});
+        } else if (NamedFirstSector(r, node.sector)) {
+          node.size = r.size;
+          types.insert(ExtensionOf(r.Name()));
+        }
+        nodes.push_back(node);
+      }
+    }
+    // Only the fast pass's files of the member's types can be repeated.
+    std::string wanted;
+    for (const std::string& type : types) {
+      if (!type.empty()) wanted += "*." + type + "|";
+    }
+    std::vector<FileSpan> fastDeleted;
+    if (!wanted.empty()) {
+      std::vector<FoundFileRecord> records;
+      // Part of listing: no search progress shown, no earlier stop obeyed.
+      fast_->SetSearchCallback(nullptr, nullptr);
+      fast_->SearchByExtension(wanted, records);
+      fast_->SetSearchCallback(searchCallback_, searchUser_);
+      for (const FoundFileRecord& r : records) {
+        FileSpan span{0, r.size};
+        const auto kind = static_cast<EngineKind>(r.engineKind);
+        if (r.isDeleted && (kind == EngineKind::kFastFat || kind == EngineKind::kFastExfat) &&
+            NamedFirstSector(r, span.sector)) {
+          fastDeleted.push_back(span);
+        }
+      }
+    }
+    repeats->Build(nodes, std::move(fastDeleted));
+  }
+}
+
+bool CProfessionalRecovery::Repeated(const FoundFileRecord& r) const {
+  switch (static_cast<EngineKind>(r.engineKind)) {
+    case EngineKind::kCarving: return repeats_.Repeats(r);
+    case EngineKind::kDeepFat: return fatRepeats_.Repeats(r.recordIndex);
+    case EngineKind::kDeepExfat: return exfatRepeats_.Repeats(r.recordIndex);
+    default: return false;
+  }
 }
 
 }  // namespace kestrel

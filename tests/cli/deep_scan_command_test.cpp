@@ -127,6 +127,49 @@ TEST(DeepScanCommand, FormattedFat32GivesBackFoldersByEntriesAndRootFilesByCarvi
   EXPECT_EQ(doc["files"], findable);
 }
 
+// The card's DCIM folder was deleted: the fast pass finds its pictures
+// through the folder's entry, the deep pass again in the folder's own
+// sectors as a lost folder. Each is listed and written once, under the
+// deleted folder's path, and no empty lost folder is left.
+TEST(DeepScanCommand, FilesOfADeletedFolderAreListedAndWrittenOnceUnderTheirRealPath) {
+  LeaveAFreshScanFolder fresh;
+  const std::string image = "fat16-fragmented-folder.img";
+  auto listed = RunCli({"scan", "--deep", "--restart", "--json", "--list", test::TestImage(image).string()});
+  ASSERT_EQ(listed.exitCode, 0) << listed.err;
+  auto doc = nlohmann::json::parse(listed.out);
+  std::map<std::string, int> listedNames;  // path and name without the lost first letter
+  size_t files = 0;
+  for (const auto& r : doc["records"]) {
+    EXPECT_EQ(r["name"].get<std::string>().find("LostFolder"), std::string::npos) << r["name"];
+    EXPECT_EQ(r["path"].get<std::string>().find("LostFolder"), std::string::npos) << r["path"];
+    if (r["folder"] == false) {
+      ++files;
+      ++listedNames[r["path"].get<std::string>() + r["name"].get<std::string>().substr(1)];
+    }
+  }
+  EXPECT_EQ(doc["files"], files);
+
+  TempDir out;
+  auto result = RecoverDeep(image, out.path());
+  auto recovered = Recovered(out.path());
+  int pictures = 0;
+  for (const test::ExpectedFile& e : test::ExpectedFiles("fat-fragmented-expected.txt", "fat16-fragmented.img")) {
+    if (e.status != "intact" || !e.path.starts_with("DCIM/")) continue;
+    ++pictures;
+    const std::string tail = e.path.substr(6);
+    EXPECT_EQ(listedNames["!CIM/" + tail], 1) << e.path;
+    int copies = 0;
+    for (const auto& [path, sha] : recovered) {
+      if (sha != e.sha256) continue;
+      ++copies;
+      EXPECT_EQ(path, "!CIM/!" + tail);
+    }
+    EXPECT_EQ(copies, 1) << e.path;
+  }
+  EXPECT_EQ(pictures, 4);
+  EXPECT_EQ(recovered.size(), files) << result.out;
+}
+
 // The card's photo is only carvable (quick-formatted) and another file's
 // bytes took over 2 KiB of its middle: it is found, written under a marked
 // name at its full length, and counted as failed with the check's reason,

@@ -46,5 +46,36 @@ TEST(CarvedRepeats, SeveralNamedRecordsAtOneSectorRepeatTheCarvedFileOnce) {
   EXPECT_EQ(repeats.count(), 0u);
 }
 
+// A deep member's tree against the fast pass's deleted files: only a file
+// with the same first sector and size is left out, and a folder only when it
+// holds entries and every one is left out.
+TEST(MemberRepeats, OnlyExactFilesAndFoldersHoldingNothingElseAreLeftOut) {
+  const size_t top = SIZE_MAX;
+  std::vector<MemberNode> nodes = {
+      {1, true, top},           // 0 LostFolder1: every entry repeats
+      {2, true, top},           // 1 LostFolder2: one entry differs
+      {3, true, top},           // 2 an empty lost folder
+      {4, false, 0, 100, 500},  // 3 in 0: the same file
+      {5, true, 0},             // 4 in 0: a subfolder whose file repeats
+      {6, false, 1, 200, 700},  // 5 in 1: the same file
+      {7, false, 1, 300, 999},  // 6 in 1: same start, another size
+      {8, false, 1, 408, 100},  // 7 in 1: same size, another start
+      {9, false, 1, 0, 0},      // 8 in 1: no first sector
+      {10, false, 4, 500, 20},  // 9 in 4: the same file
+  };
+  MemberRepeats repeats;
+  repeats.Build(nodes, {{500, 20}, {300, 1000}, {400, 100}, {200, 700}, {100, 500}, {0, 0}});
+  std::vector<uint32_t> out;
+  for (const MemberNode& n : nodes) {
+    if (repeats.Repeats(n.recordIndex)) out.push_back(n.recordIndex);
+  }
+  EXPECT_EQ(out, (std::vector<uint32_t>{1, 4, 5, 6, 10}));
+  EXPECT_EQ(repeats.fileCount(), 3u);
+  // A new scan with nothing from the fast pass leaves everything in.
+  repeats.Build(nodes, {});
+  EXPECT_FALSE(repeats.Repeats(4));
+  EXPECT_EQ(repeats.fileCount(), 0u);
+}
+
 }  // namespace
 }  // namespace kestrel
