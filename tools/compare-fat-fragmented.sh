@@ -4,8 +4,9 @@
 # tsk_recover, and prints per file: pieces it was written in, and whether
 # each tool gave it back byte-exact. The deep column is `recover --deep` on
 # fat16-fragmented-folder.img (the card after its DCIM folder was deleted):
-# a picture counts from the copy the deep scan found in the lost folder's own
-# sectors; a file of a live folder from the copy the scan gives.
+# the scan writes each picture once, under the deleted folder's path the fast
+# pass knows (the deep pass's own copy from the folder's sectors, a lost
+# folder, is the same file and is left out when both agree).
 # usage: tools/compare-fat-fragmented.sh [KESTREL_CLI] [OLDER_KESTREL_CLI]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
