@@ -92,6 +92,22 @@ QString PaddedCopy(const QString& image, const QString& out) {
   return out;
 }
 
+// Recovers the ticked files into folder as a user would: the folder chosen in
+// the chooser, Finish clicked once the recovery window offers it. The texts of
+// the message boxes it met come back.
+QStringList RecoverTickedInto(MainWindow& window, const QString& folder) {
+  FileChoosers choosers = NativeFileChoosers();
+  choosers.recoveryFolder = [folder](QWidget*) { return folder; };
+  window.SetFileChoosers(choosers);
+  ModalHand hand;
+  hand.onWindow = [](QWidget* modal) {
+    auto* finish = modal->findChild<QPushButton*>(QStringLiteral("FinishBtn"));
+    if (finish && finish->isVisible()) finish->click();
+  };
+  window.RecoverTicked();
+  return hand.boxTexts;
+}
+
 bool AnyJobWindowVisible() {
   for (QWidget* top : QApplication::topLevelWidgets())
     if (qobject_cast<JobWindow*>(top) && top->isVisible()) return true;
@@ -177,15 +193,7 @@ class FlowTest : public QObject {
     QVERIFY(window.findChild<QPushButton*>(QStringLiteral("BtnRecover"))->isEnabled());
 
     QTemporaryDir destination;
-    FileChoosers choosers = NativeFileChoosers();
-    choosers.recoveryFolder = [&](QWidget*) { return destination.path(); };
-    window.SetFileChoosers(choosers);
-    ModalHand hand;
-    hand.onWindow = [](QWidget* modal) {
-      auto* finish = modal->findChild<QPushButton*>(QStringLiteral("FinishBtn"));
-      if (finish && finish->isVisible()) finish->click();
-    };
-    window.RecoverTicked();
+    const QStringList boxTexts = RecoverTickedInto(window, destination.path());
 
     int intactPhotos = 0;
     for (const ExpectedFile& file : ExpectedOnCard()) {
@@ -196,7 +204,7 @@ class FlowTest : public QObject {
       QCOMPARE(Sha256OfFile(destination.path() + QStringLiteral("/photo/") + name), file.sha256);
     }
     QVERIFY(intactPhotos >= 5);
-    QVERIFY(hand.boxTexts.isEmpty());  // an image source never asks about the disk
+    QVERIFY(boxTexts.isEmpty());  // an image source never asks about the disk
   }
 
   void cancelledScanStopsTheWorkerAndShowsWhatWasFound() {
@@ -292,15 +300,7 @@ class FlowTest : public QObject {
 
     window.typeTree()->topLevelItem(0)->setCheckState(0, Qt::Checked);
     QTemporaryDir destination;
-    FileChoosers choosers = NativeFileChoosers();
-    choosers.recoveryFolder = [&](QWidget*) { return destination.path(); };
-    window.SetFileChoosers(choosers);
-    ModalHand hand;
-    hand.onWindow = [](QWidget* modal) {
-      auto* finish = modal->findChild<QPushButton*>(QStringLiteral("FinishBtn"));
-      if (finish && finish->isVisible()) finish->click();
-    };
-    window.RecoverTicked();
+    RecoverTickedInto(window, destination.path());
     // Same names on three partitions: six files, each read through its own
     // partition's engine (a wrong engine reads other sectors: no JPEG).
     const QFileInfoList written = QDir(destination.path() + QStringLiteral("/photo")).entryInfoList(QDir::Files);
