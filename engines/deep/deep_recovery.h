@@ -111,6 +111,11 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IFoundItem
   // The deep FAT and exFAT members' records that repeat deleted files of the
   // fast pass (see MemberRepeats), from the stores as they are now.
   void UpdateMemberRepeats();
+  // A search that is part of listing, not one the user started: its
+  // progress is not shown, and a search the user stopped earlier does not
+  // stop it. A store that cannot be searched leaves records empty.
+  void SearchForListing(IFileRecoveryParse& engine, const std::string& patterns,
+                        std::vector<FoundFileRecord>& records);
   // A carved or member record left out of listings, counts and searches.
   bool Repeated(const FoundFileRecord& record) const;
   // A saved point read back: the members' store sizes and states at it.

@@ -73,24 +73,18 @@ int CProfessionalRecovery::UpdateRepeats() {
   if (carvedTypes.contains("jpg")) wanted += "*.thm|";
   std::vector<FileStart> named;
   if (!wanted.empty()) {
-    SearchProgressCallback shownCallback = searchCallback_;
-    void* shownUser = searchUser_;
-    // Part of listing, not a search the user started: its progress is not
-    // shown, and a search the user stopped earlier does not stop it.
-    SetSearchCallback(nullptr, nullptr);
     for (IFileRecoveryParse* engine : {fast_.get(), static_cast<IFileRecoveryParse*>(&fat_),
                                        static_cast<IFileRecoveryParse*>(&ntfs_),
                                        static_cast<IFileRecoveryParse*>(&exfat_)}) {
       if (!engine) continue;
       // A store that cannot be searched only leaves its carved copies listed.
       std::vector<FoundFileRecord> records;
-      engine->SearchByExtension(wanted, records);
+      SearchForListing(*engine, wanted, records);
       for (const FoundFileRecord& r : records) {
         uint64_t sector = 0;
         if (NamedFirstSector(r, sector)) named.push_back({sector, ExtensionOf(r.Name())});
       }
     }
-    SetSearchCallback(shownCallback, shownUser);
   }
   repeats_.Build(std::move(named), carved);
   UpdateMemberRepeats();
@@ -138,10 +132,7 @@ void CProfessionalRecovery::UpdateMemberRepeats() {
     std::vector<FileSpan> fastDeleted;
     if (!wanted.empty()) {
       std::vector<FoundFileRecord> records;
-      // Part of listing: no search progress shown, no earlier stop obeyed.
-      fast_->SetSearchCallback(nullptr, nullptr);
-      fast_->SearchByExtension(wanted, records);
-      fast_->SetSearchCallback(searchCallback_, searchUser_);
+      SearchForListing(*fast_, wanted, records);
       for (const FoundFileRecord& r : records) {
         FileSpan span{0, r.size};
         const auto kind = static_cast<EngineKind>(r.engineKind);
@@ -153,6 +144,13 @@ void CProfessionalRecovery::UpdateMemberRepeats() {
     }
     repeats->Build(nodes, std::move(fastDeleted));
   }
+}
+
+void CProfessionalRecovery::SearchForListing(IFileRecoveryParse& engine, const std::string& patterns,
+                                             std::vector<FoundFileRecord>& records) {
+  engine.SetSearchCallback(nullptr, nullptr);
+  engine.SearchByExtension(patterns, records);
+  engine.SetSearchCallback(searchCallback_, searchUser_);
 }
 
 bool CProfessionalRecovery::Repeated(const FoundFileRecord& r) const {
