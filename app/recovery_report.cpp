@@ -16,15 +16,6 @@
 namespace kestrel {
 namespace {
 
-// Paths go into the report whole, so that a rerun from another working folder
-// still finds the files an earlier run wrote.
-std::string AbsoluteText(const std::filesystem::path& path) {
-  if (path.empty()) return std::string();
-  std::error_code ec;
-  std::filesystem::path whole = std::filesystem::absolute(path, ec);
-  return ec ? path.string() : whole.lexically_normal().string();
-}
-
 
 using Json = nlohmann::ordered_json;
 
@@ -219,6 +210,13 @@ std::string FoundRecordId(const FoundFileRecord& record) {
   std::transform(kind.begin(), kind.end(), kind.begin(), [](unsigned char c) { return char(std::tolower(c)); });
   return kind + ":" + std::to_string(record.partitionStart) + ":" + std::to_string(record.entrySector) + ":" +
          std::to_string(record.itemKey);
+}
+
+std::string AbsoluteText(const std::filesystem::path& path) {
+  if (path.empty()) return std::string();
+  std::error_code ec;
+  std::filesystem::path whole = std::filesystem::absolute(path, ec);
+  return ec ? path.string() : whole.lexically_normal().string();
 }
 
 std::string NowIsoText() {

@@ -94,6 +94,11 @@ class PreviousRecovery {
   std::map<std::string, std::string> names_;
 };
 
+// path made whole and normal, as the report names files and images: a rerun
+// typed from another working folder must still find what an earlier run
+// wrote. Empty for an empty path; as given when it cannot be made whole.
+std::string AbsoluteText(const std::filesystem::path& path);
+
 // The current time as ISO 8601 UTC, "2026-12-09T16:42:21Z".
 std::string NowIsoText();
 

@@ -32,10 +32,7 @@ RecoveryReportSource ReportSource(const ScanArguments& arguments, const std::vec
   for (const ScanTarget& target : targets) source.size += target.source.length;
   bool image = targets.empty() || targets.front().source.isImage;
   source.kind = image ? "image" : "device";
-  // An image file is named whole, so a rerun typed from another folder is the same source.
-  std::error_code ec;
-  std::filesystem::path whole = std::filesystem::absolute(arguments.source, ec);
-  source.path = image && !ec ? whole.lexically_normal().string() : arguments.source;
+  source.path = image ? AbsoluteText(arguments.source) : arguments.source;
   source.scan = arguments.deep ? "deep" : "fast";
   return source;
 }
